@@ -1,0 +1,366 @@
+// Dynamic values: the tree every call travels as.
+//
+// Values are built once, then shared as `std::shared_ptr<const DataValue>` and
+// never changed. Containers are filled in place while they are built: a field
+// slot of a structure, an element slot of a list and the content slot of an
+// optional stay at the same address while the container grows, so a builder
+// may hand out slot pointers and fill them later (the bindings' adapters do).
+//
+// Destroying a tree of any depth does not recurse: containers hand their
+// uniquely owned children to an explicit stack when they die.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <boost/optional.hpp>
+
+#include <tovri/core/message.hpp>
+#include <tovri/core/types.hpp>
+
+namespace Tovri {
+namespace Data {
+
+// Type codes of values (and of the definitions describing them).
+enum TypeCode : int {
+  kVoid = 0,
+  kInteger = 1,
+  kDouble = 2,
+  kBoolean = 3,
+  kBlob = 4,
+  kString = 5,
+  kError = 6,  // compound: an error value
+  kOptional = 7,
+  kList = 8,
+  kStruct = 9,
+  kSecret = 10,
+  kStructRef = 11,      // definitions only
+  kUnionCase = 12,      // definitions only
+  kDynamicStruct = 15,  // compound: a structure built without a definition
+};
+
+// A short lower-case name of a type code ("string", "structure", ...).
+const char* TypeName(int code) noexcept;
+
+class DataValue;
+class VoidValue;
+class IntegerValue;
+class DoubleValue;
+class BooleanValue;
+class BlobValue;
+class StringValue;
+class SecretValue;
+class ErrorValue;
+class OptionalValue;
+class ListValue;
+class StructValue;
+
+using Blob = std::vector<unsigned char>;
+using ValuePtr = std::shared_ptr<const DataValue>;
+
+// Double dispatch over the value kinds. Slot order is part of the contract.
+class ValueVisitor {
+ public:
+  virtual void VisitVoid(const VoidValue& value) = 0;
+  virtual void VisitInteger(const IntegerValue& value) = 0;
+  virtual void VisitDouble(const DoubleValue& value) = 0;
+  virtual void VisitBoolean(const BooleanValue& value) = 0;
+  virtual void VisitBlob(const BlobValue& value) = 0;
+  virtual void VisitString(const StringValue& value) = 0;
+  virtual void VisitSecret(const SecretValue& value) = 0;
+  virtual void VisitError(const ErrorValue& value) = 0;
+  virtual void VisitOptional(const OptionalValue& value) = 0;
+  virtual void VisitList(const ListValue& value) = 0;
+  virtual void VisitStruct(const StructValue& value) = 0;
+  virtual ~ValueVisitor();
+};
+
+class DataValue {
+ public:
+  virtual int GetType() const noexcept = 0;
+  virtual void Accept(ValueVisitor& visitor) const = 0;
+  virtual ~DataValue();
+
+  DataValue(const DataValue&) = delete;
+  DataValue& operator=(const DataValue&) = delete;
+
+  // Makes the value of a native primitive. Specialised for std::string,
+  // long long, bool, Blob, SecretString, Void and double.
+  template <class T>
+  static ValuePtr Create(const T& value);
+
+  // Reads a value of exactly the kind of T. On a value of another kind it
+  // appends a message and returns false, leaving `out` untouched.
+  template <class T>
+  static bool Value(const DataValue& value, T& out, std::list<BaseMessage>& messages);
+
+  // Parses a string value into T: base-10 integers in the 64-bit range,
+  // "true"/"false" booleans, base64 blobs, the text itself for strings and
+  // secrets, the empty text for Void. Anything else (another kind, garbage,
+  // overflow) appends a message and returns false, leaving `out` untouched.
+  template <class T>
+  static bool ToPrimitive(const DataValue& value, T& out, std::list<BaseMessage>& messages);
+
+ protected:
+  DataValue() = default;
+};
+
+// Structural equality of two trees (kinds, names, fields, elements); used by
+// tests and tools. Iterative, any depth.
+bool Equal(const DataValue& a, const DataValue& b);
+
+template <class T>
+class PrimitiveValue : public DataValue {
+ public:
+  const T& GetValue() const noexcept { return value_; }
+
+ protected:
+  explicit PrimitiveValue(T value) : value_(std::move(value)) {}
+
+ private:
+  T value_;
+};
+
+class VoidValue final : public DataValue {
+ public:
+  static std::shared_ptr<const VoidValue> GetInstance();
+  int GetType() const noexcept override { return kVoid; }
+  void Accept(ValueVisitor& visitor) const override { visitor.VisitVoid(*this); }
+  VoidValue() = default;
+};
+
+class IntegerValue final : public PrimitiveValue<long long> {
+ public:
+  static std::shared_ptr<const IntegerValue> GetInstance(long long value);
+  int GetType() const noexcept override { return kInteger; }
+  void Accept(ValueVisitor& visitor) const override { visitor.VisitInteger(*this); }
+  explicit IntegerValue(long long value) : PrimitiveValue(value) {}
+};
+
+class DoubleValue final : public PrimitiveValue<double> {
+ public:
+  static std::shared_ptr<const DoubleValue> GetInstance(double value);
+  int GetType() const noexcept override { return kDouble; }
+  void Accept(ValueVisitor& visitor) const override { visitor.VisitDouble(*this); }
+  explicit DoubleValue(double value) : PrimitiveValue(value) {}
+};
+
+class BooleanValue final : public PrimitiveValue<bool> {
+ public:
+  static std::shared_ptr<const BooleanValue> GetInstance(bool value);
+  int GetType() const noexcept override { return kBoolean; }
+  void Accept(ValueVisitor& visitor) const override { visitor.VisitBoolean(*this); }
+  explicit BooleanValue(bool value) : PrimitiveValue(value) {}
+};
+
+class BlobValue final : public PrimitiveValue<Blob> {
+ public:
+  static std::shared_ptr<const BlobValue> GetInstance(Blob value);
+  int GetType() const noexcept override { return kBlob; }
+  void Accept(ValueVisitor& visitor) const override { visitor.VisitBlob(*this); }
+  explicit BlobValue(Blob value) : PrimitiveValue(std::move(value)) {}
+};
+
+class StringValue final : public PrimitiveValue<std::string> {
+ public:
+  static std::shared_ptr<const StringValue> GetInstance(std::string value);
+  int GetType() const noexcept override { return kString; }
+  void Accept(ValueVisitor& visitor) const override { visitor.VisitString(*this); }
+  explicit StringValue(std::string value) : PrimitiveValue(std::move(value)) {}
+};
+
+// Holds a secret; its text is wiped with the value (SecretString).
+class SecretValue final : public PrimitiveValue<SecretString> {
+ public:
+  static std::shared_ptr<const SecretValue> GetInstance(SecretString value);
+  int GetType() const noexcept override { return kSecret; }
+  void Accept(ValueVisitor& visitor) const override { visitor.VisitSecret(*this); }
+  explicit SecretValue(SecretString value) : PrimitiveValue(std::move(value)) {}
+};
+
+// Base of the container values; takes part in non-recursive teardown.
+class ContainerValue : public DataValue {
+ public:
+  ~ContainerValue() override;
+
+ protected:
+  ContainerValue() = default;
+  // Moves every child into `out` and leaves the container empty.
+  virtual void ReleaseChildren(std::vector<ValuePtr>& out) noexcept = 0;
+  friend class ContainerTeardown;
+};
+
+// A value with named fields, kept in ascending byte order of their names.
+class CompoundValue : public ContainerValue {
+ public:
+  using FieldMap = std::map<std::string, ValuePtr, std::less<>>;
+
+  const std::string& GetName() const noexcept { return name_; }
+  const FieldMap& GetFields() const noexcept { return fields_; }
+
+  // The field's value. When absent, appends a message naming the field and
+  // the structure and returns false.
+  bool GetField(const std::string& name, ValuePtr& out, std::list<BaseMessage>& messages) const;
+  // The field's value, or null when absent. No message.
+  ValuePtr FindField(const std::string& name) const;
+
+  // Sets (or replaces) a field. Only while the value is being built.
+  void SetField(const std::string& name, ValuePtr value);
+  // The slot of a field, created empty when absent. The address stays valid
+  // for the life of the value.
+  ValuePtr* ReserveField(const std::string& name);
+
+ protected:
+  explicit CompoundValue(std::string name) : name_(std::move(name)) {}
+  void ReleaseChildren(std::vector<ValuePtr>& out) noexcept override;
+
+ private:
+  std::string name_;
+  FieldMap fields_;
+};
+
+class StructValue : public CompoundValue {
+ public:
+  static std::shared_ptr<StructValue> GetInstance(const std::string& name);
+  int GetType() const noexcept override { return kStruct; }
+  void Accept(ValueVisitor& visitor) const override { visitor.VisitStruct(*this); }
+  explicit StructValue(std::string name) : CompoundValue(std::move(name)) {}
+};
+
+// A structure assembled by a generic tool that has no definition for it. It
+// reads like a structure (visitors see VisitStruct) but reports its own type
+// code, so the definition check does not insist on its name.
+class DynamicStructValue final : public StructValue {
+ public:
+  static std::shared_ptr<DynamicStructValue> GetInstance(const std::string& name);
+  int GetType() const noexcept override { return kDynamicStruct; }
+  explicit DynamicStructValue(std::string name) : StructValue(std::move(name)) {}
+};
+
+// One message carried by an error, with its localised text when the error
+// was localised.
+struct ErrorMessage {
+  BaseMessage message;
+  boost::optional<std::string> localized;
+};
+
+// An error: a compound value named by the error id (for example
+// "com.corvane.tovri.std.errors.not_found") whose field "messages" is a list
+// of "com.corvane.tovri.std.localizable_message" structures, the shape of the
+// standard error structures.
+class ErrorValue final : public CompoundValue {
+ public:
+  // An error without messages (an empty "messages" list).
+  static std::shared_ptr<ErrorValue> GetInstance(const std::string& id);
+  // An error carrying `messages`, unlocalised.
+  static std::shared_ptr<ErrorValue> Create(const std::string& id,
+                                            const std::list<BaseMessage>& messages);
+  // An error carrying `messages` with their localised texts.
+  static std::shared_ptr<ErrorValue> Create(const std::string& id,
+                                            const std::vector<ErrorMessage>& messages);
+
+  int GetType() const noexcept override { return kError; }
+  void Accept(ValueVisitor& visitor) const override { visitor.VisitError(*this); }
+
+  const std::string& GetId() const noexcept { return GetName(); }
+  // The messages read back from the "messages" field; entries of another
+  // shape are skipped.
+  std::vector<ErrorMessage> GetMessages() const;
+
+  explicit ErrorValue(std::string id) : CompoundValue(std::move(id)) {}
+};
+
+// Present or absent content.
+class OptionalValue final : public ContainerValue {
+ public:
+  // An unset optional.
+  static std::shared_ptr<OptionalValue> GetInstance();
+  // A set optional holding `content`.
+  static std::shared_ptr<OptionalValue> GetInstance(ValuePtr content);
+
+  int GetType() const noexcept override { return kOptional; }
+  void Accept(ValueVisitor& visitor) const override { visitor.VisitOptional(*this); }
+
+  bool IsSet() const noexcept { return set_; }
+  // The content; null when unset.
+  const ValuePtr& GetValue() const noexcept { return content_; }
+
+  // Marks the optional set and gives the content slot to fill (empty until
+  // filled). Only while the value is being built.
+  ValuePtr& value() noexcept {
+    set_ = true;
+    return content_;
+  }
+
+  OptionalValue() = default;
+
+ protected:
+  void ReleaseChildren(std::vector<ValuePtr>& out) noexcept override;
+
+ private:
+  bool set_ = false;
+  ValuePtr content_;
+};
+
+// A sequence: a list (kind 1), a set (kind 2, elements in ascending order) or
+// a map (kind 3, "map-entry" structures with "key" and "value").
+class ListValue final : public ContainerValue {
+ public:
+  enum Kind : int { kListKind = 1, kSetKind = 2, kMapKind = 3 };
+  using Elements = std::deque<ValuePtr>;
+
+  static std::shared_ptr<ListValue> GetInstance(int kind = kListKind);
+
+  int GetType() const noexcept override { return kList; }
+  void Accept(ValueVisitor& visitor) const override { visitor.VisitList(*this); }
+
+  int GetKind() const noexcept { return kind_; }
+  const Elements& GetElements() const noexcept { return elements_; }
+
+  // Appends an empty element slot; its address stays valid for the life of
+  // the value. Only while the value is being built.
+  ValuePtr* AppendSlot();
+  void Append(ValuePtr element);
+
+  explicit ListValue(int kind) : kind_(kind) {}
+
+ protected:
+  void ReleaseChildren(std::vector<ValuePtr>& out) noexcept override;
+
+ private:
+  int kind_;
+  Elements elements_;
+};
+
+// Specialisations of the DataValue templates, defined by the core library.
+template <> ValuePtr DataValue::Create<std::string>(const std::string&);
+template <> ValuePtr DataValue::Create<long long>(const long long&);
+template <> ValuePtr DataValue::Create<bool>(const bool&);
+template <> ValuePtr DataValue::Create<double>(const double&);
+template <> ValuePtr DataValue::Create<Blob>(const Blob&);
+template <> ValuePtr DataValue::Create<SecretString>(const SecretString&);
+template <> ValuePtr DataValue::Create<Void>(const Void&);
+
+template <> bool DataValue::Value<std::string>(const DataValue&, std::string&, std::list<BaseMessage>&);
+template <> bool DataValue::Value<long long>(const DataValue&, long long&, std::list<BaseMessage>&);
+template <> bool DataValue::Value<bool>(const DataValue&, bool&, std::list<BaseMessage>&);
+template <> bool DataValue::Value<double>(const DataValue&, double&, std::list<BaseMessage>&);
+template <> bool DataValue::Value<Blob>(const DataValue&, Blob&, std::list<BaseMessage>&);
+template <> bool DataValue::Value<SecretString>(const DataValue&, SecretString&, std::list<BaseMessage>&);
+template <> bool DataValue::Value<Void>(const DataValue&, Void&, std::list<BaseMessage>&);
+
+template <> bool DataValue::ToPrimitive<std::string>(const DataValue&, std::string&, std::list<BaseMessage>&);
+template <> bool DataValue::ToPrimitive<long long>(const DataValue&, long long&, std::list<BaseMessage>&);
+template <> bool DataValue::ToPrimitive<bool>(const DataValue&, bool&, std::list<BaseMessage>&);
+template <> bool DataValue::ToPrimitive<double>(const DataValue&, double&, std::list<BaseMessage>&);
+template <> bool DataValue::ToPrimitive<Blob>(const DataValue&, Blob&, std::list<BaseMessage>&);
+template <> bool DataValue::ToPrimitive<SecretString>(const DataValue&, SecretString&, std::list<BaseMessage>&);
+template <> bool DataValue::ToPrimitive<Void>(const DataValue&, Void&, std::list<BaseMessage>&);
+
+}  // namespace Data
+}  // namespace Tovri

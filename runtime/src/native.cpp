@@ -1,0 +1,1 @@
+#include <dral/runtime/native.hpp>
