@@ -183,7 +183,9 @@ class SecretValue final : public PrimitiveValue<SecretString> {
   explicit SecretValue(SecretString value) : PrimitiveValue(std::move(value)) {}
 };
 
-// Base of the container values; takes part in non-recursive teardown.
+// Base of the container values; takes part in non-recursive teardown. Each
+// concrete container's destructor hands its children to ContainerTeardown
+// before its members die (a base destructor would run too late for that).
 class ContainerValue : public DataValue {
  public:
   ~ContainerValue() override;
@@ -202,6 +204,8 @@ class CompoundValue : public ContainerValue {
 
   const std::string& GetName() const noexcept { return name_; }
   const FieldMap& GetFields() const noexcept { return fields_; }
+
+  ~CompoundValue() override;
 
   // The field's value. When absent, appends a message naming the field and
   // the structure and returns false.
@@ -283,6 +287,8 @@ class OptionalValue final : public ContainerValue {
   // A set optional holding `content`.
   static std::shared_ptr<OptionalValue> GetInstance(ValuePtr content);
 
+  ~OptionalValue() override;
+
   int GetType() const noexcept override { return kOptional; }
   void Accept(ValueVisitor& visitor) const override { visitor.VisitOptional(*this); }
 
@@ -315,6 +321,8 @@ class ListValue final : public ContainerValue {
   using Elements = std::deque<ValuePtr>;
 
   static std::shared_ptr<ListValue> GetInstance(int kind = kListKind);
+
+  ~ListValue() override;
 
   int GetType() const noexcept override { return kList; }
   void Accept(ValueVisitor& visitor) const override { visitor.VisitList(*this); }

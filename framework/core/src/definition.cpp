@@ -1,0 +1,291 @@
+#include <tovri/core/definition.hpp>
+
+#include <vector>
+
+#include "catalogue.hpp"
+
+namespace Tovri {
+namespace Data {
+
+DataDefinition::~DataDefinition() = default;
+
+std::shared_ptr<const PrimitiveDefinition> PrimitiveDefinition::GetInstance(int typeCode) {
+  return std::make_shared<const PrimitiveDefinition>(typeCode);
+}
+
+std::shared_ptr<const StructDefinition> StructDefinition::GetInstance(const std::string& name,
+                                                                      const FieldMap& fields) {
+  return std::make_shared<const StructDefinition>(name, fields);
+}
+
+std::shared_ptr<StructRefDefinition> StructRefDefinition::GetInstance(const std::string& name) {
+  return std::make_shared<StructRefDefinition>(name);
+}
+
+std::shared_ptr<const ListDefinition> ListDefinition::GetInstance(DefinitionPtr element) {
+  return std::make_shared<const ListDefinition>(std::move(element));
+}
+
+std::shared_ptr<const OptionalDefinition> OptionalDefinition::GetInstance(DefinitionPtr element) {
+  return std::make_shared<const OptionalDefinition>(std::move(element));
+}
+
+std::shared_ptr<const UnionCaseDefinition> UnionCaseDefinition::GetInstance(DefinitionPtr caseDefinition,
+                                                                            const std::string& tagField,
+                                                                            Predicate predicate) {
+  return std::make_shared<const UnionCaseDefinition>(std::move(caseDefinition), tagField,
+                                                     std::move(predicate));
+}
+
+bool UnionCaseDefinition::Selects(const std::string& tagValue) const {
+  if (!predicate_) return false;
+  return static_cast<bool>(predicate_(tagValue) == true);
+}
+
+template <>
+DefinitionPtr DataDefinition::Create<std::string>() {
+  return PrimitiveDefinition::GetInstance(kString);
+}
+template <>
+DefinitionPtr DataDefinition::Create<long long>() {
+  return PrimitiveDefinition::GetInstance(kInteger);
+}
+template <>
+DefinitionPtr DataDefinition::Create<bool>() {
+  return PrimitiveDefinition::GetInstance(kBoolean);
+}
+template <>
+DefinitionPtr DataDefinition::Create<double>() {
+  return PrimitiveDefinition::GetInstance(kDouble);
+}
+template <>
+DefinitionPtr DataDefinition::Create<Blob>() {
+  return PrimitiveDefinition::GetInstance(kBlob);
+}
+template <>
+DefinitionPtr DataDefinition::Create<SecretString>() {
+  return PrimitiveDefinition::GetInstance(kSecret);
+}
+template <>
+DefinitionPtr DataDefinition::Create<Void>() {
+  return PrimitiveDefinition::GetInstance(kVoid);
+}
+
+namespace {
+
+// Walks a value and its definition side by side with an explicit stack.
+// Positions are kept as a tree of path nodes and rendered only for messages,
+// so a deep or wide value costs one small node per step, not a path string.
+class Checker {
+ public:
+  explicit Checker(std::list<BaseMessage>& messages) : messages_(messages) {
+    nodes_.push_back(PathNode{kNoParent, "value", 0, false});
+  }
+
+  bool Run(const DefinitionPtr& definition, const DataValue* value) {
+    const std::size_t before = messages_.size();
+    work_.push_back(Work{definition, value, 0});
+    while (!work_.empty()) {
+      Work item = std::move(work_.back());
+      work_.pop_back();
+      Step(item);
+    }
+    return messages_.size() == before;
+  }
+
+ private:
+  static constexpr std::size_t kNoParent = static_cast<std::size_t>(-1);
+  // Paths deeper than this are shown by their innermost segments only.
+  static constexpr std::size_t kMaxShownSegments = 24;
+
+  struct PathNode {
+    std::size_t parent;
+    std::string field;
+    std::size_t index;
+    bool isIndex;
+  };
+
+  struct Work {
+    DefinitionPtr definition;
+    const DataValue* value;
+    std::size_t node;
+  };
+
+  std::size_t FieldNode(std::size_t parent, const std::string& field) {
+    nodes_.push_back(PathNode{parent, field, 0, false});
+    return nodes_.size() - 1;
+  }
+
+  std::size_t IndexNode(std::size_t parent, std::size_t index) {
+    nodes_.push_back(PathNode{parent, std::string(), index, true});
+    return nodes_.size() - 1;
+  }
+
+  std::string Path(std::size_t node) const {
+    std::vector<const PathNode*> chain;
+    for (std::size_t at = node; at != kNoParent; at = nodes_[at].parent) chain.push_back(&nodes_[at]);
+    std::string out;
+    std::size_t shown = chain.size();
+    if (shown > kMaxShownSegments) {
+      shown = kMaxShownSegments - 1;
+      out = "value...";
+    }
+    for (std::size_t i = shown; i-- > 0;) {
+      const PathNode& n = *chain[i];
+      if (n.isIndex) {
+        out += "[" + std::to_string(n.index) + "]";
+      } else {
+        if (!out.empty()) out += '.';
+        out += n.field;
+      }
+    }
+    return out;
+  }
+
+  void Report(const char* id, std::initializer_list<std::string> args) {
+    messages_.push_back(Core::MakeCoreMessage(id, args));
+  }
+
+  void KindMismatch(std::size_t node, int expected, const DataValue& value) {
+    Report(Core::Ids::kCheckKind, {Path(node), TypeName(expected), TypeName(value.GetType())});
+  }
+
+  // The text a union's tag field holds: a string, or a set optional string.
+  static const std::string* TagText(const ValuePtr& tag) {
+    if (!tag) return nullptr;
+    const DataValue* v = tag.get();
+    if (auto* optional = dynamic_cast<const OptionalValue*>(v)) v = optional->GetValue().get();
+    auto* text = dynamic_cast<const StringValue*>(v);
+    return text ? &text->GetValue() : nullptr;
+  }
+
+  // A structure-like value of `name`: a structure of that name, an error
+  // whose id is that name, or a dynamic structure of any name.
+  const CompoundValue* MatchCompound(std::size_t node, const std::string& name, const DataValue& value) {
+    auto* compound = dynamic_cast<const CompoundValue*>(&value);
+    const int type = value.GetType();
+    if (!compound || (type != kStruct && type != kError && type != kDynamicStruct)) {
+      KindMismatch(node, kStruct, value);
+      return nullptr;
+    }
+    if (type != kDynamicStruct && compound->GetName() != name) {
+      Report(Core::Ids::kCheckStructName, {Path(node), name, compound->GetName()});
+      return nullptr;
+    }
+    return compound;
+  }
+
+  void CheckStruct(const StructDefinition& definition, const CompoundValue& value, std::size_t node) {
+    std::vector<Work> children;
+    for (const auto& [name, fieldDefinition] : definition.GetFields()) {
+      if (!fieldDefinition) continue;
+      const ValuePtr field = value.FindField(name);
+      const int kind = fieldDefinition->GetType();
+      if (!field) {
+        if (kind != kOptional && kind != kUnionCase) {
+          Report(Core::Ids::kCheckFieldMissing, {Path(node), definition.GetName(), name});
+        }
+        continue;
+      }
+      const std::size_t child = FieldNode(node, name);
+      if (kind != kUnionCase) {
+        children.push_back(Work{fieldDefinition, field.get(), child});
+        continue;
+      }
+      const auto& unionCase = static_cast<const UnionCaseDefinition&>(*fieldDefinition);
+      auto* optional = dynamic_cast<const OptionalValue*>(field.get());
+      if (!optional) {
+        KindMismatch(child, kOptional, *field);
+        continue;
+      }
+      if (!optional->IsSet()) continue;
+      const std::string* tag = TagText(value.FindField(unionCase.GetTagField()));
+      if (!tag) {
+        Report(Core::Ids::kCheckUnionNoTag, {Path(child), name, unionCase.GetTagField()});
+      } else if (!unionCase.Selects(*tag)) {
+        Report(Core::Ids::kCheckUnionNotSelected, {Path(child), name, unionCase.GetTagField(), *tag});
+      }
+      children.push_back(Work{unionCase.GetCase(), optional->GetValue().get(), child});
+    }
+    // Reversed, so that fields are checked (and reported) in name order.
+    for (auto it = children.rbegin(); it != children.rend(); ++it) work_.push_back(std::move(*it));
+  }
+
+  void Step(const Work& item) {
+    const DataDefinition* definition = item.definition.get();
+    if (!definition) return;  // nothing to check against
+    const int kind = definition->GetType();
+    if (!item.value) {
+      const int expected = kind == kStructRef ? kStruct : kind == kUnionCase ? kOptional : kind;
+      Report(Core::Ids::kCheckMissingValue, {Path(item.node), TypeName(expected)});
+      return;
+    }
+    const DataValue& value = *item.value;
+    switch (kind) {
+      case kStruct: {
+        const auto& structure = static_cast<const StructDefinition&>(*definition);
+        if (const CompoundValue* compound = MatchCompound(item.node, structure.GetName(), value)) {
+          CheckStruct(structure, *compound, item.node);
+        }
+        return;
+      }
+      case kStructRef: {
+        const auto& ref = static_cast<const StructRefDefinition&>(*definition);
+        if (auto target = ref.GetTarget()) {
+          work_.push_back(Work{std::move(target), item.value, item.node});
+        } else {
+          MatchCompound(item.node, ref.GetName(), value);  // unbound: the name is all there is
+        }
+        return;
+      }
+      case kList: {
+        auto* list = dynamic_cast<const ListValue*>(&value);
+        if (!list) {
+          KindMismatch(item.node, kList, value);
+          return;
+        }
+        const DefinitionPtr& element = static_cast<const ListDefinition&>(*definition).GetElement();
+        const auto& elements = list->GetElements();
+        for (std::size_t i = elements.size(); i-- > 0;) {
+          work_.push_back(Work{element, elements[i].get(), IndexNode(item.node, i)});
+        }
+        return;
+      }
+      case kOptional:
+      case kUnionCase: {
+        auto* optional = dynamic_cast<const OptionalValue*>(&value);
+        if (!optional) {
+          KindMismatch(item.node, kOptional, value);
+          return;
+        }
+        if (!optional->IsSet()) return;
+        const DefinitionPtr& content = kind == kOptional
+                                           ? static_cast<const OptionalDefinition&>(*definition).GetElement()
+                                           : static_cast<const UnionCaseDefinition&>(*definition).GetCase();
+        work_.push_back(Work{content, optional->GetValue().get(), item.node});
+        return;
+      }
+      case kDynamicStruct:
+        if (!dynamic_cast<const CompoundValue*>(&value)) KindMismatch(item.node, kStruct, value);
+        return;
+      default:
+        if (value.GetType() != kind) KindMismatch(item.node, kind, value);
+        return;
+    }
+  }
+
+  std::list<BaseMessage>& messages_;
+  std::vector<PathNode> nodes_;
+  std::vector<Work> work_;
+};
+
+}  // namespace
+
+bool CheckValue(const DataDefinition& definition, const ValuePtr& value, std::list<BaseMessage>& messages) {
+  // The caller owns `definition`; a non-owning pointer keeps the walk uniform.
+  DefinitionPtr root(std::shared_ptr<const DataDefinition>(), &definition);
+  return Checker(messages).Run(root, value.get());
+}
+
+}  // namespace Data
+}  // namespace Tovri

@@ -1,0 +1,190 @@
+#include <tovri/core/l10n.hpp>
+
+#include <cctype>
+#include <vector>
+
+#include "catalogue.hpp"
+
+namespace Tovri {
+namespace L10n {
+namespace {
+
+bool AllDigits(boost::string_view text) {
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string RenderTemplate(boost::string_view tmpl, const std::list<std::string>& args) {
+  const std::vector<const std::string*> argv = [&] {
+    std::vector<const std::string*> v;
+    for (const std::string& a : args) v.push_back(&a);
+    return v;
+  }();
+  std::string out;
+  out.reserve(tmpl.size());
+  std::size_t next = 0;  // fields rendered so far; "{}" takes this position
+  std::size_t i = 0;
+  const std::size_t n = tmpl.size();
+  while (i < n) {
+    const char c = tmpl[i];
+    if (c == '}') {
+      // "}}" is one brace; a lone "}" is kept as it is.
+      out += '}';
+      i += (i + 1 < n && tmpl[i + 1] == '}') ? 2 : 1;
+      continue;
+    }
+    if (c != '{') {
+      const std::size_t stop = tmpl.find_first_of("{}", i);
+      const std::size_t end = stop == boost::string_view::npos ? n : stop;
+      out.append(tmpl.data() + i, end - i);
+      i = end;
+      continue;
+    }
+    if (i + 1 < n && tmpl[i + 1] == '{') {
+      out += '{';
+      i += 2;
+      continue;
+    }
+    // A field runs to the next "}" or, unterminated, to the end.
+    const std::size_t close = tmpl.find('}', i + 1);
+    const std::size_t contentEnd = close == boost::string_view::npos ? n : close;
+    const std::size_t fieldEnd = close == boost::string_view::npos ? n : close + 1;
+    boost::string_view content = tmpl.substr(i + 1, contentEnd - i - 1);
+    const std::size_t colon = content.find(':');
+    boost::string_view index = colon == boost::string_view::npos ? content : content.substr(0, colon);
+    if (!AllDigits(index)) {
+      // Not a positional field ("{name}"): rendered literally.
+      out.append(tmpl.data() + i, fieldEnd - i);
+      i = fieldEnd;
+      continue;
+    }
+    std::size_t position = next;
+    if (!index.empty() && index.size() <= 18) {
+      std::size_t number = 0;
+      for (char d : index) number = number * 10 + static_cast<std::size_t>(d - '0');
+      if (number > 0) position = number - 1;
+    } else if (index.size() > 18) {
+      position = argv.size();  // absurdly large: no such argument
+    }
+    if (position < argv.size()) out += *argv[position];
+    ++next;
+    i = fieldEnd;
+  }
+  return out;
+}
+
+namespace LocaleHelpers {
+namespace {
+
+bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsWordChar(char c) { return IsAlpha(c) || IsDigit(c) || c == '-' || c == '_'; }
+
+// A codeset (".UTF-8") and/or a modifier ("@euro") may follow the name; each,
+// when present, must be non-empty.
+bool SuffixValid(const std::string& tag, std::size_t pos) {
+  if (pos < tag.size() && tag[pos] == '.') {
+    const std::size_t start = ++pos;
+    while (pos < tag.size() && IsWordChar(tag[pos])) ++pos;
+    if (pos == start) return false;
+  }
+  if (pos < tag.size() && tag[pos] == '@') {
+    const std::size_t start = ++pos;
+    while (pos < tag.size() && IsWordChar(tag[pos])) ++pos;
+    if (pos == start) return false;
+  }
+  return pos == tag.size();
+}
+
+LanguagePreference Posix(const std::string& tag) { return LanguagePreference{tag, "C", ""}; }
+
+}  // namespace
+
+LanguagePreference MakeLanguagePreference(const std::string& tag, std::error_code& ec) {
+  ec.clear();
+  for (const char* posix : {"POSIX", "C"}) {
+    const std::size_t len = std::char_traits<char>::length(posix);
+    if (tag.compare(0, len, posix) == 0 && (tag.size() == len || tag[len] == '.' || tag[len] == '@') &&
+        SuffixValid(tag, len)) {
+      return Posix(tag);
+    }
+  }
+  std::size_t pos = 0;
+  while (pos < tag.size() && IsAlpha(tag[pos])) ++pos;
+  if (pos < 2 || pos > 3) {
+    ec = std::make_error_code(std::errc::invalid_argument);
+    return Posix(tag);
+  }
+  LanguagePreference preference{tag, tag.substr(0, pos), ""};
+  for (char& c : preference.language) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (pos < tag.size() && (tag[pos] == '_' || tag[pos] == '-')) {
+    const std::size_t start = ++pos;
+    if (pos + 2 <= tag.size() && IsAlpha(tag[pos]) && IsAlpha(tag[pos + 1])) {
+      pos += 2;
+    } else if (pos + 3 <= tag.size() && IsDigit(tag[pos]) && IsDigit(tag[pos + 1]) && IsDigit(tag[pos + 2])) {
+      pos += 3;  // a UN M.49 region ("es_419")
+    }
+    if (pos == start || (pos < tag.size() && (IsAlpha(tag[pos]) || IsDigit(tag[pos])))) {
+      ec = std::make_error_code(std::errc::invalid_argument);
+      return Posix(tag);
+    }
+    preference.territory = tag.substr(start, pos - start);
+    for (char& c : preference.territory) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  if (!SuffixValid(tag, pos)) {
+    ec = std::make_error_code(std::errc::invalid_argument);
+    return Posix(tag);
+  }
+  return preference;
+}
+
+}  // namespace LocaleHelpers
+
+void Localizer::AddTemplate(const std::string& language, const std::string& id, const std::string& tmpl) {
+  templates_[language][id] = tmpl;
+}
+
+boost::optional<std::string> Localizer::Localize(const BaseMessage& message, const LocaleSpec& locale) const {
+  auto lookup = [&](const std::string& language) -> const std::string* {
+    auto byLanguage = templates_.find(language);
+    if (byLanguage == templates_.end()) return nullptr;
+    auto byId = byLanguage->second.find(message.id);
+    return byId == byLanguage->second.end() ? nullptr : &byId->second;
+  };
+  for (const LanguagePreference* preference : {&locale.first, &locale.second}) {
+    if (preference->language.empty()) continue;
+    const std::string* tmpl = nullptr;
+    if (!preference->territory.empty()) tmpl = lookup(preference->language + "_" + preference->territory);
+    if (!tmpl) tmpl = lookup(preference->language);
+    if (tmpl) return RenderTemplate(*tmpl, message.args);
+  }
+  return boost::none;
+}
+
+std::shared_ptr<Localizer> Localizer::MakeDefault() {
+  std::size_t count = 0;
+  const Core::CatalogueEntry* entries = Core::CoreCatalogue(count);
+  Templates templates;
+  auto& posix = templates["C"];
+  auto& english = templates["en"];
+  for (std::size_t i = 0; i < count; ++i) {
+    posix.emplace(entries[i].id, entries[i].text);
+    english.emplace(entries[i].id, entries[i].text);
+  }
+  return std::make_shared<Localizer>(std::move(templates));
+}
+
+RequestLocalizer RequestLocalizerHelper::GetDefaultRequestLocalizer() {
+  auto locale = std::make_shared<LocaleSpec>();
+  locale->first = LocaleHelpers::MakeLanguagePreference("en_US", locale->firstError);
+  locale->second = LocaleHelpers::MakeLanguagePreference("C", locale->secondError);
+  locale->timezone = TimezoneSpec("Etc/UTC");
+  return RequestLocalizer{Localizer::MakeDefault(), std::move(locale)};
+}
+
+}  // namespace L10n
+}  // namespace Tovri

@@ -1,0 +1,256 @@
+#include <tovri/core/value.hpp>
+
+#include <cmath>
+#include <utility>
+
+#include "catalogue.hpp"
+
+namespace Tovri {
+namespace Data {
+
+const char* TypeName(int code) noexcept {
+  switch (code) {
+    case kVoid:
+      return "void";
+    case kInteger:
+      return "integer";
+    case kDouble:
+      return "double";
+    case kBoolean:
+      return "boolean";
+    case kBlob:
+      return "blob";
+    case kString:
+      return "string";
+    case kError:
+      return "error";
+    case kOptional:
+      return "optional";
+    case kList:
+      return "list";
+    case kStruct:
+      return "structure";
+    case kSecret:
+      return "secret";
+    case kStructRef:
+      return "structure reference";
+    case kUnionCase:
+      return "union case";
+    case kDynamicStruct:
+      return "dynamic structure";
+    default:
+      return "unknown";
+  }
+}
+
+ValueVisitor::~ValueVisitor() = default;
+DataValue::~DataValue() = default;
+ContainerValue::~ContainerValue() = default;
+
+// Tears a container's subtree down without recursion: children this thread
+// owns alone are emptied onto a local stack before they are dropped, so
+// every destructor that runs finds its container already empty. Children
+// still shared elsewhere are merely released; their last owner tears them
+// down the same way.
+class ContainerTeardown {
+ public:
+  static void Run(ContainerValue& root) noexcept {
+    std::vector<ValuePtr> pending;
+    root.ReleaseChildren(pending);
+    while (!pending.empty()) {
+      ValuePtr child = std::move(pending.back());
+      pending.pop_back();
+      if (child && child.use_count() == 1) {
+        // Sole owner: nobody else can observe the container any more.
+        if (auto* container = dynamic_cast<const ContainerValue*>(child.get())) {
+          const_cast<ContainerValue*>(container)->ReleaseChildren(pending);
+        }
+      }
+      // `child` dies here with no children of its own left.
+    }
+  }
+};
+
+// --- compound values -------------------------------------------------------
+
+CompoundValue::~CompoundValue() { ContainerTeardown::Run(*this); }
+
+bool CompoundValue::GetField(const std::string& name, ValuePtr& out, std::list<BaseMessage>& messages) const {
+  auto it = fields_.find(name);
+  if (it == fields_.end() || !it->second) {
+    messages.push_back(Core::MakeCoreMessage(Core::Ids::kFieldMissing, {name_, name}));
+    return false;
+  }
+  out = it->second;
+  return true;
+}
+
+ValuePtr CompoundValue::FindField(const std::string& name) const {
+  auto it = fields_.find(name);
+  return it == fields_.end() ? nullptr : it->second;
+}
+
+void CompoundValue::SetField(const std::string& name, ValuePtr value) { fields_[name] = std::move(value); }
+
+ValuePtr* CompoundValue::ReserveField(const std::string& name) { return &fields_[name]; }
+
+void CompoundValue::ReleaseChildren(std::vector<ValuePtr>& out) noexcept {
+  // Only growing `out` can fail, under memory exhaustion, which ends the
+  // process (noexcept).
+  for (auto& field : fields_) {
+    if (field.second) out.push_back(std::move(field.second));
+  }
+  fields_.clear();
+}
+
+std::shared_ptr<StructValue> StructValue::GetInstance(const std::string& name) {
+  return std::make_shared<StructValue>(name);
+}
+
+std::shared_ptr<DynamicStructValue> DynamicStructValue::GetInstance(const std::string& name) {
+  return std::make_shared<DynamicStructValue>(name);
+}
+
+// --- optional and list -------------------------------------------------------
+
+std::shared_ptr<OptionalValue> OptionalValue::GetInstance() { return std::make_shared<OptionalValue>(); }
+
+std::shared_ptr<OptionalValue> OptionalValue::GetInstance(ValuePtr content) {
+  auto optional = std::make_shared<OptionalValue>();
+  optional->value() = std::move(content);
+  return optional;
+}
+
+OptionalValue::~OptionalValue() { ContainerTeardown::Run(*this); }
+
+void OptionalValue::ReleaseChildren(std::vector<ValuePtr>& out) noexcept {
+  if (content_) out.push_back(std::move(content_));
+  content_.reset();
+}
+
+std::shared_ptr<ListValue> ListValue::GetInstance(int kind) { return std::make_shared<ListValue>(kind); }
+
+ListValue::~ListValue() { ContainerTeardown::Run(*this); }
+
+ValuePtr* ListValue::AppendSlot() {
+  elements_.emplace_back();
+  return &elements_.back();
+}
+
+void ListValue::Append(ValuePtr element) { elements_.push_back(std::move(element)); }
+
+void ListValue::ReleaseChildren(std::vector<ValuePtr>& out) noexcept {
+  for (auto& element : elements_) {
+    if (element) out.push_back(std::move(element));
+  }
+  elements_.clear();
+}
+
+// --- primitives ------------------------------------------------------------
+
+std::shared_ptr<const VoidValue> VoidValue::GetInstance() { return std::make_shared<const VoidValue>(); }
+
+std::shared_ptr<const IntegerValue> IntegerValue::GetInstance(long long value) {
+  return std::make_shared<const IntegerValue>(value);
+}
+
+std::shared_ptr<const DoubleValue> DoubleValue::GetInstance(double value) {
+  return std::make_shared<const DoubleValue>(value);
+}
+
+std::shared_ptr<const BooleanValue> BooleanValue::GetInstance(bool value) {
+  return std::make_shared<const BooleanValue>(value);
+}
+
+std::shared_ptr<const BlobValue> BlobValue::GetInstance(Blob value) {
+  return std::make_shared<const BlobValue>(std::move(value));
+}
+
+std::shared_ptr<const StringValue> StringValue::GetInstance(std::string value) {
+  return std::make_shared<const StringValue>(std::move(value));
+}
+
+std::shared_ptr<const SecretValue> SecretValue::GetInstance(SecretString value) {
+  return std::make_shared<const SecretValue>(std::move(value));
+}
+
+// --- structural equality -----------------------------------------------------
+
+namespace {
+
+template <class V>
+bool SamePrimitive(const DataValue& a, const DataValue& b) {
+  return static_cast<const V&>(a).GetValue() == static_cast<const V&>(b).GetValue();
+}
+
+}  // namespace
+
+bool Equal(const DataValue& a, const DataValue& b) {
+  std::vector<std::pair<const DataValue*, const DataValue*>> pending{{&a, &b}};
+  while (!pending.empty()) {
+    auto [x, y] = pending.back();
+    pending.pop_back();
+    if (x == y) continue;
+    if (!x || !y || x->GetType() != y->GetType()) return false;
+    switch (x->GetType()) {
+      case kVoid:
+        break;
+      case kInteger:
+        if (!SamePrimitive<IntegerValue>(*x, *y)) return false;
+        break;
+      case kDouble: {
+        const double dx = static_cast<const DoubleValue*>(x)->GetValue();
+        const double dy = static_cast<const DoubleValue*>(y)->GetValue();
+        if (!(dx == dy || (std::isnan(dx) && std::isnan(dy)))) return false;
+        break;
+      }
+      case kBoolean:
+        if (!SamePrimitive<BooleanValue>(*x, *y)) return false;
+        break;
+      case kBlob:
+        if (!SamePrimitive<BlobValue>(*x, *y)) return false;
+        break;
+      case kString:
+        if (!SamePrimitive<StringValue>(*x, *y)) return false;
+        break;
+      case kSecret:
+        if (!SamePrimitive<SecretValue>(*x, *y)) return false;
+        break;
+      case kOptional: {
+        const auto& ox = static_cast<const OptionalValue&>(*x);
+        const auto& oy = static_cast<const OptionalValue&>(*y);
+        if (ox.IsSet() != oy.IsSet()) return false;
+        pending.emplace_back(ox.GetValue().get(), oy.GetValue().get());
+        break;
+      }
+      case kList: {
+        const auto& lx = static_cast<const ListValue&>(*x);
+        const auto& ly = static_cast<const ListValue&>(*y);
+        if (lx.GetKind() != ly.GetKind() || lx.GetElements().size() != ly.GetElements().size()) return false;
+        for (std::size_t i = 0; i < lx.GetElements().size(); ++i) {
+          pending.emplace_back(lx.GetElements()[i].get(), ly.GetElements()[i].get());
+        }
+        break;
+      }
+      case kStruct:
+      case kDynamicStruct:
+      case kError: {
+        const auto& cx = static_cast<const CompoundValue&>(*x);
+        const auto& cy = static_cast<const CompoundValue&>(*y);
+        if (cx.GetName() != cy.GetName() || cx.GetFields().size() != cy.GetFields().size()) return false;
+        for (auto ix = cx.GetFields().begin(), iy = cy.GetFields().begin(); ix != cx.GetFields().end();
+             ++ix, ++iy) {
+          if (ix->first != iy->first) return false;
+          pending.emplace_back(ix->second.get(), iy->second.get());
+        }
+        break;
+      }
+      default:
+        return false;  // a kind this library does not make
+    }
+  }
+  return true;
+}
+
+}  // namespace Data
+}  // namespace Tovri

@@ -1,0 +1,245 @@
+#include <tovri/core/definition.hpp>
+
+#include <gtest/gtest.h>
+#include <boost/optional/optional_io.hpp>
+
+#include <tovri/core/error.hpp>
+
+namespace {
+
+using namespace Tovri;
+using namespace Tovri::Data;
+
+ValuePtr Str(const std::string& text) { return StringValue::GetInstance(text); }
+ValuePtr Int(long long i) { return IntegerValue::GetInstance(i); }
+
+std::vector<std::string> Ids(const std::list<BaseMessage>& messages) {
+  std::vector<std::string> ids;
+  for (const auto& m : messages) ids.push_back(m.id);
+  return ids;
+}
+
+// "item" { name: string, size: optional integer, tags: list of string }
+std::shared_ptr<const StructDefinition> ItemDef() {
+  return StructDefinition::GetInstance(
+      "com.example.item", {{"name", DataDefinition::Create<std::string>()},
+                           {"size", OptionalDefinition::GetInstance(DataDefinition::Create<long long>())},
+                           {"tags", ListDefinition::GetInstance(DataDefinition::Create<std::string>())}});
+}
+
+std::shared_ptr<StructValue> Item(const std::string& name) {
+  auto item = StructValue::GetInstance("com.example.item");
+  item->SetField("name", Str(name));
+  item->SetField("size", OptionalValue::GetInstance(Int(3)));
+  auto tags = ListValue::GetInstance();
+  tags->Append(Str("a"));
+  item->SetField("tags", tags);
+  return item;
+}
+
+TEST(FwCheckValue, PrimitivesMatchOnlyTheirOwnKind) {
+  std::list<BaseMessage> messages;
+  EXPECT_TRUE(CheckValue(*DataDefinition::Create<long long>(), Int(1), messages));
+  EXPECT_TRUE(
+      CheckValue(*DataDefinition::Create<SecretString>(), DataValue::Create(SecretString("s")), messages));
+  EXPECT_TRUE(CheckValue(*DataDefinition::Create<Void>(), VoidValue::GetInstance(), messages));
+  EXPECT_TRUE(messages.empty());
+
+  EXPECT_FALSE(CheckValue(*DataDefinition::Create<long long>(), Str("1"), messages));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages.front().id, "tovri.data.check.kind.mismatch");
+  EXPECT_EQ(messages.front().args, (std::list<std::string>{"value", "integer", "string"}));
+  EXPECT_EQ(messages.front().defaultMessage,
+            "At value: expected a value of type integer, got one of type string.");
+
+  messages.clear();
+  EXPECT_FALSE(CheckValue(*DataDefinition::Create<std::string>(), nullptr, messages));
+  EXPECT_EQ(Ids(messages), std::vector<std::string>{"tovri.data.check.value.missing"});
+}
+
+TEST(FwCheckValue, StructuresNeedTheirNameAndRequiredFieldsButAllowExtras) {
+  std::list<BaseMessage> messages;
+  auto item = Item("n");
+  item->SetField("undeclared", Int(1));
+  EXPECT_TRUE(CheckValue(*ItemDef(), item, messages));
+
+  // An optional field may be absent or unset; a required one may not.
+  auto sparse = StructValue::GetInstance("com.example.item");
+  sparse->SetField("tags", ListValue::GetInstance());
+  sparse->SetField("size", OptionalValue::GetInstance());
+  EXPECT_FALSE(CheckValue(*ItemDef(), sparse, messages));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages.front().id, "tovri.data.check.field.missing");
+  EXPECT_EQ(messages.front().args, (std::list<std::string>{"value", "com.example.item", "name"}));
+
+  messages.clear();
+  EXPECT_FALSE(CheckValue(*ItemDef(), StructValue::GetInstance("com.example.other"), messages));
+  EXPECT_EQ(Ids(messages), std::vector<std::string>{"tovri.data.check.struct.name.mismatch"});
+
+  messages.clear();
+  EXPECT_FALSE(CheckValue(*ItemDef(), ListValue::GetInstance(), messages));
+  EXPECT_EQ(Ids(messages), std::vector<std::string>{"tovri.data.check.kind.mismatch"});
+
+  // A dynamic structure is not held to the name.
+  auto dynamic = DynamicStructValue::GetInstance("whatever");
+  dynamic->SetField("name", Str("n"));
+  dynamic->SetField("tags", ListValue::GetInstance());
+  messages.clear();
+  EXPECT_TRUE(CheckValue(*ItemDef(), dynamic, messages));
+}
+
+TEST(FwCheckValue, ReportsEveryMismatchWithItsPosition) {
+  // "box" { items: list of item, best: optional item }
+  auto boxDef = StructDefinition::GetInstance("com.example.box",
+                                              {{"items", ListDefinition::GetInstance(ItemDef())},
+                                               {"best", OptionalDefinition::GetInstance(ItemDef())}});
+  auto box = StructValue::GetInstance("com.example.box");
+  auto items = ListValue::GetInstance();
+  items->Append(Item("ok"));
+  auto badName = Item("x");
+  badName->SetField("name", Int(5));
+  items->Append(badName);
+  auto badTag = Item("y");
+  auto tags = ListValue::GetInstance();
+  tags->Append(Str("fine"));
+  tags->Append(Int(1));
+  badTag->SetField("tags", tags);
+  items->Append(badTag);
+  box->SetField("items", items);
+  auto best = Item("z");
+  best->SetField("size", Int(3));  // not wrapped in an optional
+  box->SetField("best", OptionalValue::GetInstance(best));
+
+  std::list<BaseMessage> messages;
+  EXPECT_FALSE(CheckValue(*boxDef, box, messages));
+  std::vector<std::string> where;
+  for (const auto& m : messages) where.push_back(m.args.front());
+  EXPECT_EQ(where,
+            (std::vector<std::string>{"value.best.size", "value.items[1].name", "value.items[2].tags[1]"}));
+  EXPECT_EQ(messages.back().defaultMessage,
+            "At value.items[2].tags[1]: expected a value of type string, got one of type integer.");
+}
+
+// "info" { type: string, native: union case (type == "NATIVE") of string }
+std::shared_ptr<const StructDefinition> UnionDef() {
+  auto predicate = [](const std::string& tag) -> boost::logic::tribool { return tag == "NATIVE"; };
+  return StructDefinition::GetInstance(
+      "com.example.info", {{"type", DataDefinition::Create<std::string>()},
+                           {"native", UnionCaseDefinition::GetInstance(DataDefinition::Create<std::string>(),
+                                                                       "type", predicate)}});
+}
+
+ValuePtr UnionValue(const std::string* tag, ValuePtr native) {
+  auto info = StructValue::GetInstance("com.example.info");
+  if (tag) info->SetField("type", Str(*tag));
+  if (native) info->SetField("native", std::move(native));
+  return info;
+}
+
+TEST(FwCheckValue, UnionCaseMayBeSetOnlyWhenTheTagSelectsIt) {
+  const std::string native = "NATIVE";
+  const std::string other = "OTHER";
+  std::list<BaseMessage> messages;
+  EXPECT_TRUE(CheckValue(*UnionDef(), UnionValue(&native, OptionalValue::GetInstance(Str("x"))), messages));
+  EXPECT_TRUE(CheckValue(*UnionDef(), UnionValue(&other, OptionalValue::GetInstance()), messages));
+  EXPECT_TRUE(CheckValue(*UnionDef(), UnionValue(&other, nullptr), messages));
+  EXPECT_TRUE(messages.empty());
+
+  EXPECT_FALSE(CheckValue(*UnionDef(), UnionValue(&other, OptionalValue::GetInstance(Str("x"))), messages));
+  ASSERT_EQ(Ids(messages), std::vector<std::string>{"tovri.data.check.union.case.not.selected"});
+  EXPECT_EQ(messages.front().defaultMessage,
+            "At value.native: case field native is set, but tag field type holds \"OTHER\", which does not "
+            "select it.");
+
+  // Without a tag: the tag is a missing required field, and the set case
+  // cannot be selected.
+  messages.clear();
+  EXPECT_FALSE(CheckValue(*UnionDef(), UnionValue(nullptr, OptionalValue::GetInstance(Str("x"))), messages));
+  EXPECT_EQ(Ids(messages), (std::vector<std::string>{"tovri.data.check.union.tag.missing",
+                                                     "tovri.data.check.field.missing"}));
+
+  // Only a definite true selects.
+  auto undecided = UnionCaseDefinition::GetInstance(
+      DataDefinition::Create<bool>(), "type",
+      [](const std::string&) -> boost::logic::tribool { return boost::logic::indeterminate; });
+  EXPECT_FALSE(undecided->Selects("NATIVE"));
+
+  // The case content is checked, and a case that is not an optional is a
+  // kind mismatch.
+  messages.clear();
+  EXPECT_FALSE(CheckValue(*UnionDef(), UnionValue(&native, OptionalValue::GetInstance(Int(1))), messages));
+  EXPECT_FALSE(CheckValue(*UnionDef(), UnionValue(&native, Str("bare")), messages));
+  EXPECT_EQ(Ids(messages),
+            (std::vector<std::string>{"tovri.data.check.kind.mismatch", "tovri.data.check.kind.mismatch"}));
+}
+
+TEST(FwCheckValue, StructReferencesFollowTheirTargetOrCheckTheNameOnly) {
+  // "node" { label: string, next: optional node }
+  auto ref = StructRefDefinition::GetInstance("com.example.node");
+  auto nodeDef = StructDefinition::GetInstance(
+      "com.example.node",
+      {{"label", DataDefinition::Create<std::string>()}, {"next", OptionalDefinition::GetInstance(ref)}});
+
+  auto inner = StructValue::GetInstance("com.example.node");  // lacks "label"
+  auto outer = StructValue::GetInstance("com.example.node");
+  outer->SetField("label", Str("outer"));
+  outer->SetField("next", OptionalValue::GetInstance(inner));
+
+  std::list<BaseMessage> messages;
+  EXPECT_TRUE(CheckValue(*nodeDef, outer, messages)) << "unbound: any node is accepted";
+  ref->Bind(nodeDef);
+  EXPECT_FALSE(CheckValue(*nodeDef, outer, messages));
+  ASSERT_EQ(Ids(messages), std::vector<std::string>{"tovri.data.check.field.missing"});
+  EXPECT_EQ(messages.front().args.front(), "value.next");
+
+  messages.clear();
+  auto stranger = StructValue::GetInstance("com.example.stranger");
+  EXPECT_FALSE(CheckValue(*StructRefDefinition::GetInstance("com.example.node"), stranger, messages));
+  EXPECT_EQ(Ids(messages), std::vector<std::string>{"tovri.data.check.struct.name.mismatch"});
+}
+
+TEST(FwCheckValue, DeepSelfReferringValueIsWalkedIteratively) {
+  auto ref = StructRefDefinition::GetInstance("com.example.node");
+  auto nodeDef =
+      StructDefinition::GetInstance("com.example.node", {{"next", OptionalDefinition::GetInstance(ref)}});
+  ref->Bind(nodeDef);
+  ValuePtr chain = StructValue::GetInstance("com.example.node");
+  for (int i = 0; i < 300000; ++i) {
+    auto node = StructValue::GetInstance("com.example.node");
+    node->SetField("next", OptionalValue::GetInstance(std::move(chain)));
+    chain = std::move(node);
+  }
+  std::list<BaseMessage> messages;
+  EXPECT_TRUE(CheckValue(*nodeDef, chain, messages));
+
+  // A mismatch at the bottom reports a shortened path.
+  const ValuePtr* at = &chain;
+  while (auto next = static_cast<const CompoundValue&>(**at).FindField("next")) {
+    at = &static_cast<const OptionalValue&>(*next).GetValue();
+  }
+  const_cast<CompoundValue&>(static_cast<const CompoundValue&>(**at)).SetField("next", Int(0));
+  EXPECT_FALSE(CheckValue(*nodeDef, chain, messages));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages.front().args.front().rfind("value...", 0), 0u);
+  EXPECT_LT(messages.front().args.front().size(), 200u);
+}
+
+TEST(FwCheckValue, ErrorValuesMatchTheDefinitionNamedByTheirId) {
+  auto messageDef = StructDefinition::GetInstance(
+      "com.corvane.tovri.std.localizable_message",
+      {{"id", DataDefinition::Create<std::string>()},
+       {"default_message", DataDefinition::Create<std::string>()},
+       {"args", ListDefinition::GetInstance(DataDefinition::Create<std::string>())},
+       {"localized", OptionalDefinition::GetInstance(DataDefinition::Create<std::string>())}});
+  auto notFoundDef = StructDefinition::GetInstance(Errors::kNotFound,
+                                                   {{"messages", ListDefinition::GetInstance(messageDef)}});
+  auto error =
+      ErrorValue::Create(Errors::kNotFound, std::list<BaseMessage>{BaseMessage("i", "t", {"a", "b"})});
+  std::list<BaseMessage> messages;
+  EXPECT_TRUE(CheckValue(*notFoundDef, error, messages));
+  EXPECT_TRUE(CheckValue(*notFoundDef, ErrorValue::GetInstance(Errors::kNotFound), messages));
+  EXPECT_FALSE(CheckValue(*notFoundDef, ErrorValue::GetInstance(Errors::kUnsupported), messages));
+  EXPECT_EQ(Ids(messages), std::vector<std::string>{"tovri.data.check.struct.name.mismatch"});
+}
+
+}  // namespace

@@ -1,0 +1,432 @@
+#include <tovri/core/invocation.hpp>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <boost/optional/optional_io.hpp>
+
+#include <tovri/core/error.hpp>
+#include <tovri/core/local_provider.hpp>
+#include <tovri/core/provider.hpp>
+#include <tovri/core/stub.hpp>
+
+namespace {
+
+using namespace Tovri;
+using namespace Tovri::Core;
+using Tovri::Provider::ApiMethodHelper;
+using Tovri::Provider::AsyncApiInterface;
+using Tovri::Provider::AsyncApiMethod;
+
+Data::ValuePtr Str(const std::string& text) { return Data::StringValue::GetInstance(text); }
+
+// Answers every call with "<method>:<input text>" (or runs a hook instead).
+class EchoMethod final : public AsyncApiMethod {
+ public:
+  using Hook = std::function<void(const Data::ValuePtr&, const std::shared_ptr<AsyncActivation>&,
+                                  const AsyncApiResultCb&)>;
+  explicit EchoMethod(std::string name, Hook hook = nullptr)
+      : name_(std::move(name)), hook_(std::move(hook)) {}
+
+  const std::string& methodName() const override { return name_; }
+  std::shared_ptr<const MethodDefinition> definition(
+      const std::shared_ptr<const InterfaceIdentifier>& interfaceId) const override {
+    return MethodDefinition::GetInstance(MethodIdentifier::GetInstance(interfaceId, name_), nullptr, nullptr);
+  }
+  Data::DefinitionPtr inputDefinition() const override { return nullptr; }
+  Data::DefinitionPtr outputDefinition() const override { return nullptr; }
+  std::list<Data::DefinitionPtr> errorDefinitions() override { return errors_; }
+  const std::list<Data::DefinitionPtr>& errorDefinitions() const override { return errors_; }
+  void Invoke(const Data::ValuePtr& input, const std::shared_ptr<AsyncActivation>& activation,
+              const AsyncApiResultCb& resultCb) const override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      lastActivation_ = activation;
+    }
+    if (hook_) return hook_(input, activation, resultCb);
+    const std::string text = static_cast<const Data::StringValue&>(*input).GetValue();
+    resultCb(MethodResult::GetInstance(Str(name_ + ":" + text), nullptr), FinalProgress());
+  }
+
+  std::shared_ptr<AsyncActivation> LastActivation() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastActivation_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::shared_ptr<AsyncActivation> lastActivation_;
+  std::string name_;
+  Hook hook_;
+  std::list<Data::DefinitionPtr> errors_;
+};
+
+std::shared_ptr<const AsyncApiInterface> Api(const std::string& name,
+                                             std::vector<std::shared_ptr<const AsyncApiMethod>> methods) {
+  return AsyncApiInterface::GetInstance(InterfaceIdentifier::GetInstance(name),
+                                        {methods.begin(), methods.end()});
+}
+
+std::shared_ptr<const MethodIdentifier> Method(const std::string& service, const std::string& name) {
+  return MethodIdentifier::GetInstance(InterfaceIdentifier::GetInstance(service), name);
+}
+
+// Collects the one final answer of a call.
+struct Answer {
+  std::shared_ptr<const MethodResult> result;
+  Progress progress;
+  int calls = 0;
+
+  AsyncApiResultCb Callback() {
+    return AsyncApiResultCb([this](const std::shared_ptr<const MethodResult>& r, const Progress& p,
+                                   AsyncApiResultCb::Continuation&&) {
+      result = r;
+      progress = p;
+      ++calls;
+    });
+  }
+  std::string Text() const {
+    auto* text = dynamic_cast<const Data::StringValue*>(result ? result->GetOutput().get() : nullptr);
+    return text ? text->GetValue() : "";
+  }
+  std::string ErrorId() const { return result && result->GetError() ? result->GetError()->GetId() : ""; }
+  std::vector<std::string> MessageArgs() const {
+    std::vector<std::string> args;
+    for (const auto& m : result->GetError()->GetMessages())
+      args.insert(args.end(), m.message.args.begin(), m.message.args.end());
+    return args;
+  }
+};
+
+TEST(FwActivation, CopiesAreIsolatedFromTheirSource) {
+  AsyncActivation source;
+  source.executionContext->applicationData["app"] = std::string("1");
+  source.executionContext->propagated["trace"] = boost::none;
+  source.executionContext->security["user"] = SecurityContextEntry{"basic", {{"name", "ana"}}};
+  source.value = Str("opaque");
+  source.properties["p"] = "q";
+  source.localizer = std::make_shared<L10n::Localizer>();
+  source.localeSpec = std::make_shared<L10n::LocaleSpec>();
+  int cancels = 0;
+  source.onCancel = [&cancels] { ++cancels; };
+  source.sequence = 41;
+
+  AsyncActivation copy(source);
+  ASSERT_TRUE(copy.executionContext);
+  EXPECT_NE(copy.executionContext, source.executionContext);
+  EXPECT_EQ(copy.executionContext->applicationData, source.executionContext->applicationData);
+  EXPECT_EQ(copy.executionContext->propagated, source.executionContext->propagated);
+  EXPECT_EQ(copy.executionContext->security.at("user").properties.at("name"), "ana");
+  EXPECT_EQ(copy.value, source.value);
+  EXPECT_EQ(copy.localizer, source.localizer);
+  EXPECT_EQ(copy.localeSpec, source.localeSpec);
+  EXPECT_EQ(copy.sequence, 0u);
+  copy.onCancel();
+  EXPECT_EQ(cancels, 1);
+  EXPECT_FALSE(copy.onComplete);
+
+  copy.executionContext->applicationData["app"] = std::string("changed");
+  copy.executionContext->security.clear();
+  copy.properties["p"] = "changed";
+  EXPECT_EQ(source.executionContext->applicationData["app"], std::string("1"));
+  EXPECT_EQ(source.executionContext->security.size(), 1u);
+  EXPECT_EQ(source.properties["p"], "q");
+
+  AsyncActivation assigned;
+  assigned.sequence = 9;
+  assigned = source;
+  EXPECT_NE(assigned.executionContext, source.executionContext);
+  EXPECT_EQ(assigned.executionContext->applicationData["app"], std::string("1"));
+  EXPECT_EQ(assigned.sequence, 0u);
+  AsyncActivation& alias = assigned;
+  assigned = alias;  // self-assignment keeps everything
+  EXPECT_EQ(assigned.properties["p"], "q");
+
+  AsyncActivation noContext;
+  noContext.executionContext.reset();
+  EXPECT_TRUE(AsyncActivation(noContext).executionContext);
+}
+
+TEST(FwActivation, ErrorLocalizerNeedsAFilledLocalizerAndALocale) {
+  AsyncActivation activation;
+  auto fallback = activation.GetErrorRequestLocalizer();
+  ASSERT_TRUE(fallback.localizer && fallback.localeSpec);
+  EXPECT_EQ(fallback.localeSpec->first.tag, "en_US");
+
+  activation.localizer = std::make_shared<L10n::Localizer>();
+  activation.localeSpec = std::make_shared<L10n::LocaleSpec>();
+  EXPECT_NE(activation.GetErrorRequestLocalizer().localizer, activation.localizer) << "empty localizer";
+  activation.localizer->AddTemplate("de", "x", "y");
+  EXPECT_EQ(activation.GetErrorRequestLocalizer().localizer, activation.localizer);
+  EXPECT_EQ(activation.GetErrorRequestLocalizer().localeSpec, activation.localeSpec);
+  activation.localeSpec.reset();
+  EXPECT_NE(activation.GetErrorRequestLocalizer().localizer, activation.localizer) << "no locale";
+}
+
+TEST(FwResultCallback, EmptiesItselfAfterTheFinalAnswer) {
+  EXPECT_THROW(AsyncApiResultCb()(nullptr, Progress{}), std::bad_function_call);
+
+  auto held = std::make_shared<int>(0);
+  int calls = 0;
+  AsyncApiResultCb cb([held, &calls](const std::shared_ptr<const MethodResult>&, const Progress&,
+                                     AsyncApiResultCb::Continuation&&) { ++calls; });
+  cb(nullptr, Progress{0, 1, 3});
+  cb(nullptr, Progress{0, 2, 3});
+  EXPECT_TRUE(cb);
+  EXPECT_EQ(held.use_count(), 2);
+  cb(MethodResult::GetInstance(Str("done"), nullptr), FinalProgress());
+  EXPECT_EQ(calls, 3);
+  EXPECT_FALSE(cb);
+  EXPECT_EQ(held.use_count(), 1) << "the final answer releases what the function held";
+  EXPECT_THROW(cb(MethodResult::GetInstance(nullptr, nullptr), FinalProgress()), std::bad_function_call);
+}
+
+TEST(FwIdentifiers, FreshInstancesCompareEqualByName) {
+  auto a = Method("svc", "get");
+  auto b = Method("svc", "get");
+  EXPECT_NE(a, b);
+  EXPECT_EQ(*a, *b);
+  EXPECT_NE(*a, *Method("svc", "list"));
+  EXPECT_NE(*a, *Method("other", "get"));
+  EXPECT_NE(*a, *MethodIdentifier::GetInstance(nullptr, "get"));
+  EXPECT_EQ(*MethodIdentifier::GetInstance(nullptr, "get"), *MethodIdentifier::GetInstance(nullptr, "get"));
+}
+
+TEST(FwStub, NullActivationBecomesACopyOfTheDefault) {
+  auto provider = std::make_shared<LocalProvider>();
+  auto method = std::make_shared<EchoMethod>("get");
+  ASSERT_TRUE(provider->Register(Api("svc", {method})));
+  auto defaults = std::make_shared<AsyncActivation>();
+  defaults->value = Str("shared");
+  defaults->executionContext->applicationData["k"] = std::string("v");
+  Stub::AsyncApiStub stub(provider, defaults);
+
+  Answer answer;
+  stub.Invoke(Method("svc", "get"), Str("x"), nullptr, answer.Callback());
+  EXPECT_EQ(answer.Text(), "get:x");
+  ASSERT_TRUE(method->LastActivation());
+  EXPECT_NE(method->LastActivation(), defaults);
+  EXPECT_EQ(method->LastActivation()->value, defaults->value);
+  method->LastActivation()->executionContext->applicationData["k"] = std::string("changed");
+  EXPECT_EQ(defaults->executionContext->applicationData["k"], std::string("v"));
+
+  auto own = std::make_shared<AsyncActivation>();
+  stub.Invoke(Method("svc", "get"), Str("y"), own, answer.Callback());
+  EXPECT_EQ(method->LastActivation(), own);
+
+  EXPECT_TRUE(Stub::AsyncApiStub(provider).GetDefaultActivation());
+  Answer orphan;
+  Stub::AsyncApiStub(nullptr).Invoke(Method("svc", "get"), Str("z"), nullptr, orphan.Callback());
+  EXPECT_EQ(orphan.ErrorId(), Errors::kInternalServerError);
+}
+
+// --- ApiMethodHelper ----------------------------------------------------------
+
+Data::DefinitionPtr ErrorDef(const std::string& id) {
+  auto message = Data::StructDefinition::GetInstance(
+      "com.corvane.tovri.std.localizable_message",
+      {{"id", Data::DataDefinition::Create<std::string>()},
+       {"default_message", Data::DataDefinition::Create<std::string>()},
+       {"args", Data::ListDefinition::GetInstance(Data::DataDefinition::Create<std::string>())},
+       {"localized", Data::OptionalDefinition::GetInstance(Data::DataDefinition::Create<std::string>())}});
+  return Data::StructDefinition::GetInstance(id, {{"messages", Data::ListDefinition::GetInstance(message)}});
+}
+
+TEST(FwMethodHelper, InputAndOutputAreCheckedAgainstTheirDefinitions) {
+  auto stringDef = Data::DataDefinition::Create<std::string>();
+  std::shared_ptr<const MethodResult> result;
+  const Data::ValuePtr input = Str("ok");
+  EXPECT_TRUE(ApiMethodHelper::ValidateInput("get", stringDef, input, result));
+  EXPECT_EQ(result->GetOutput(), input);
+  EXPECT_TRUE(result->IsChecked());
+  EXPECT_FALSE(result->GetError());
+
+  EXPECT_FALSE(ApiMethodHelper::ValidateInput("get", stringDef, Data::DataValue::Create<bool>(true), result));
+  ASSERT_TRUE(result->GetError());
+  EXPECT_TRUE(result->IsChecked());
+  EXPECT_FALSE(result->GetOutput());
+  EXPECT_EQ(result->GetError()->GetId(), Errors::kInvalidArgument);
+  auto messages = result->GetError()->GetMessages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].message.id, "tovri.data.check.kind.mismatch");
+  EXPECT_EQ(messages[1].message.id, "tovri.invoke.invalid.input");
+  EXPECT_EQ(messages[1].message.args, std::list<std::string>{"get"});
+
+  EXPECT_TRUE(ApiMethodHelper::ValidateOutput("get", stringDef, Str("out"), result));
+  EXPECT_FALSE(result->GetError());
+  EXPECT_FALSE(ApiMethodHelper::ValidateOutput("get", stringDef, nullptr, result));
+  EXPECT_EQ(result->GetError()->GetId(), Errors::kInternalServerError);
+  EXPECT_EQ(result->GetError()->GetMessages().back().message.id, "tovri.provider.output.invalid");
+}
+
+TEST(FwMethodHelper, OnlyDeclaredAndFrameworkErrorsPass) {
+  const std::list<Data::DefinitionPtr> declared{ErrorDef(Errors::kNotFound), ErrorDef(Errors::kUnauthorized)};
+  std::shared_ptr<const MethodResult> result;
+
+  auto notFound =
+      Data::ErrorValue::Create(Errors::kNotFound, std::list<BaseMessage>{BaseMessage("i", "t", {})});
+  EXPECT_TRUE(ApiMethodHelper::ValidateError("get", declared, notFound, result));
+  EXPECT_EQ(result->GetError(), notFound);
+  EXPECT_TRUE(result->IsChecked());
+
+  for (const char* framework : {Errors::kInvalidArgument, Errors::kInternalServerError}) {
+    auto error = Data::ErrorValue::GetInstance(framework);
+    EXPECT_TRUE(ApiMethodHelper::ValidateError("get", {}, error, result)) << framework;
+    EXPECT_EQ(result->GetError(), error);
+  }
+
+  EXPECT_FALSE(ApiMethodHelper::ValidateError("get", declared,
+                                              Data::ErrorValue::GetInstance(Errors::kUnsupported), result));
+  EXPECT_EQ(result->GetError()->GetId(), Errors::kInternalServerError);
+  auto refused = result->GetError()->GetMessages();
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0].message.id, "tovri.provider.error.undeclared");
+  EXPECT_EQ(refused[0].message.args, (std::list<std::string>{"get", Errors::kUnsupported}));
+
+  // Declared, but not of the declared shape.
+  auto malformed = std::make_shared<Data::ErrorValue>(Errors::kUnauthorized);
+  malformed->SetField("messages", Str("not a list"));
+  EXPECT_FALSE(ApiMethodHelper::ValidateError("get", declared, malformed, result));
+  EXPECT_EQ(result->GetError()->GetId(), Errors::kInternalServerError);
+  EXPECT_EQ(result->GetError()->GetMessages().back().message.id, "tovri.provider.error.invalid");
+
+  EXPECT_FALSE(ApiMethodHelper::ValidateError("get", declared, nullptr, result));
+  EXPECT_EQ(result->GetError()->GetMessages().at(0).message.id, "tovri.provider.error.missing");
+}
+
+// --- LocalProvider ---------------------------------------------------------------
+
+TEST(FwLocalProvider, RoutesByServiceAndMethod) {
+  LocalProvider provider;
+  ASSERT_TRUE(provider.Register(
+      Api("a", {std::make_shared<EchoMethod>("list"), std::make_shared<EchoMethod>("get")})));
+  ASSERT_TRUE(provider.Register(Api("b", {std::make_shared<EchoMethod>("get")})));
+  EXPECT_FALSE(provider.Register(Api("a", {}))) << "name taken";
+  EXPECT_FALSE(provider.Register(nullptr));
+  EXPECT_FALSE(provider.Register(AsyncApiInterface::GetInstance(nullptr, {})));
+
+  Answer answer;
+  provider.Invoke(Method("a", "get"), Str("1"), std::make_shared<AsyncActivation>(), answer.Callback());
+  EXPECT_EQ(answer.Text(), "get:1");
+  EXPECT_EQ(answer.progress, FinalProgress());
+  provider.Invoke(Method("a", "list"), Str("2"), std::make_shared<AsyncActivation>(), answer.Callback());
+  EXPECT_EQ(answer.Text(), "list:2");
+  EXPECT_EQ(answer.calls, 2);
+
+  EXPECT_TRUE(provider.Unregister("b"));
+  EXPECT_FALSE(provider.Unregister("b"));
+  EXPECT_EQ(provider.Find("b"), nullptr);
+}
+
+TEST(FwLocalProvider, AnswersUnknownTargetsWithNotFoundNamingThem) {
+  LocalProvider provider;
+  provider.Register(Api("svc", {std::make_shared<EchoMethod>("get")}));
+
+  Answer noService;
+  provider.Invoke(Method("nosuch.svc", "get"), Str("x"), nullptr, noService.Callback());
+  EXPECT_EQ(noService.calls, 1);
+  EXPECT_EQ(noService.progress, (Progress{0, 1, 1}));
+  EXPECT_EQ(noService.ErrorId(), "com.corvane.tovri.std.errors.not_found");
+  EXPECT_EQ(noService.MessageArgs(), (std::vector<std::string>{"nosuch.svc", "get"}));
+  EXPECT_EQ(noService.result->GetError()->GetMessages().at(0).message.defaultMessage,
+            "No service nosuch.svc is registered (method get was called).");
+
+  Answer noMethod;
+  provider.Invoke(Method("svc", "frobnicate"), Str("x"), nullptr, noMethod.Callback());
+  EXPECT_EQ(noMethod.ErrorId(), Errors::kNotFound);
+  EXPECT_EQ(noMethod.result->GetError()->GetMessages().at(0).message.defaultMessage,
+            "Service svc has no method frobnicate.");
+}
+
+TEST(FwLocalProvider, MalformedInvocationsAreAnsweredNotCrashed) {
+  LocalProvider provider;
+  auto method = std::make_shared<EchoMethod>("get");
+  provider.Register(Api("svc", {method}));
+
+  Answer noMethod;
+  provider.Invoke(nullptr, Str("x"), nullptr, noMethod.Callback());
+  EXPECT_EQ(noMethod.ErrorId(), Errors::kInvalidArgument);
+  Answer noInterface;
+  provider.Invoke(MethodIdentifier::GetInstance(nullptr, "get"), Str("x"), nullptr, noInterface.Callback());
+  EXPECT_EQ(noInterface.ErrorId(), Errors::kInvalidArgument);
+  Answer noInput;
+  provider.Invoke(Method("svc", "get"), nullptr, nullptr, noInput.Callback());
+  EXPECT_EQ(noInput.ErrorId(), Errors::kInvalidArgument);
+  EXPECT_EQ(noInput.MessageArgs(), (std::vector<std::string>{"svc", "get"}));
+  EXPECT_NO_THROW(provider.Invoke(Method("svc", "get"), Str("x"), nullptr, AsyncApiResultCb()));
+  EXPECT_EQ(method->LastActivation(), nullptr) << "no answer possible: the method is not called";
+
+  Answer ok;
+  provider.Invoke(Method("svc", "get"), Str("x"), nullptr, ok.Callback());
+  EXPECT_EQ(ok.Text(), "get:x");
+  EXPECT_TRUE(method->LastActivation()) << "a missing activation is replaced by a new one";
+}
+
+TEST(FwLocalProvider, InterfaceOutlivesItsUnregistrationDuringACall) {
+  auto provider = std::make_shared<LocalProvider>();
+  auto method = std::make_shared<EchoMethod>(
+      "get", [&provider](const Data::ValuePtr&, const std::shared_ptr<AsyncActivation>&,
+                         const AsyncApiResultCb& cb) {
+        // Re-entrant: the lock is not held while the method runs.
+        EXPECT_TRUE(provider->Unregister("svc"));
+        cb(MethodResult::GetInstance(Str("still here"), nullptr), FinalProgress());
+      });
+  std::weak_ptr<EchoMethod> watch = method;
+  provider->Register(Api("svc", {std::move(method)}));
+  Answer answer;
+  provider->Invoke(Method("svc", "get"), Str("x"), nullptr, answer.Callback());
+  EXPECT_EQ(answer.Text(), "still here");
+  EXPECT_TRUE(watch.expired()) << "released once the call is over";
+}
+
+TEST(FwLocalProvider, ServesEightThreadsWhileRegistrationsChange) {
+  auto provider = std::make_shared<LocalProvider>();
+  provider->Register(Api("svc", {std::make_shared<EchoMethod>("get"), std::make_shared<EchoMethod>("list")}));
+  Stub::AsyncApiStub stub(provider);
+  constexpr int kThreads = 8;
+  constexpr int kCalls = 2000;
+  std::atomic<int> wrong{0};
+  std::atomic<int> answered{0};
+  std::atomic<bool> stop{false};
+
+  std::thread churn([&] {
+    while (!stop) {
+      provider->Register(Api("flaky", {std::make_shared<EchoMethod>("get")}));
+      provider->Unregister("flaky");
+    }
+  });
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kCalls; ++i) {
+        const std::string name = i % 2 ? "get" : "list";
+        const std::string text = std::to_string(t) + "/" + std::to_string(i);
+        stub.Invoke(Method("svc", name), Str(text), nullptr,
+                    AsyncApiResultCb(
+                        [&, expected = name + ":" + text](const std::shared_ptr<const MethodResult>& r,
+                                                          const Progress&, AsyncApiResultCb::Continuation&&) {
+                          auto* out = dynamic_cast<const Data::StringValue*>(r->GetOutput().get());
+                          if (!out || out->GetValue() != expected) ++wrong;
+                          ++answered;
+                        }));
+        stub.Invoke(Method("flaky", "get"), Str(text), nullptr,
+                    AsyncApiResultCb([&](const std::shared_ptr<const MethodResult>& r, const Progress&,
+                                         AsyncApiResultCb::Continuation&&) {
+                      const bool served = r->GetOutput() != nullptr;
+                      const bool missing = r->GetError() && r->GetError()->GetId() == Errors::kNotFound;
+                      if (served == missing) ++wrong;
+                      ++answered;
+                    }));
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  stop = true;
+  churn.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(answered, kThreads * kCalls * 2);
+}
+
+}  // namespace
