@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include <boost/logic/tribool.hpp>
@@ -29,14 +30,21 @@ namespace Tovri {
 // optional from required structures.
 template <class T>
 class OptionalPtr : public std::shared_ptr<T> {
+  template <class U>
+  using Compatible = std::enable_if_t<std::is_convertible<U*, T*>::value>;
+
  public:
-  using std::shared_ptr<T>::shared_ptr;
+  // Constructors are listed rather than inherited: inheriting them next to
+  // the converting ones below makes conversions from shared_ptr ambiguous.
   OptionalPtr() noexcept = default;
   OptionalPtr(std::nullptr_t) noexcept {}  // NOLINT(google-explicit-constructor)
-  template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
-  OptionalPtr(std::shared_ptr<U> p) noexcept : std::shared_ptr<T>(std::move(p)) {}  // NOLINT
-  template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
-  OptionalPtr(OptionalPtr<U> p) noexcept : std::shared_ptr<T>(std::move(p)) {}  // NOLINT
+  template <class U, class = Compatible<U>>
+  explicit OptionalPtr(U* p) : std::shared_ptr<T>(p) {}
+  // Also takes an OptionalPtr<U>, which is a shared_ptr<U>.
+  template <class U, class = Compatible<U>>
+  OptionalPtr(const std::shared_ptr<U>& p) noexcept : std::shared_ptr<T>(p) {}  // NOLINT
+  template <class U, class = Compatible<U>>
+  OptionalPtr(std::shared_ptr<U>&& p) noexcept : std::shared_ptr<T>(std::move(p)) {}  // NOLINT
 };
 
 // A new T built from `args`, in one allocation with its count, as a set
@@ -112,8 +120,12 @@ class Enumeration {
  public:
   // `_UNKNOWN` with empty text.
   Enumeration() noexcept : value_(UnknownIndex(Derived::Strings::values)) {}
-  // A constant, empty text.
-  explicit Enumeration(std::int32_t constant) noexcept : value_(constant) {}
+  // A constant, empty text. A number outside the table gives `_UNKNOWN`, so
+  // ToString never reads past it.
+  explicit Enumeration(std::int32_t constant) noexcept
+      : value_(constant >= 0 && constant <= UnknownIndex(Derived::Strings::values)
+                   ? constant
+                   : UnknownIndex(Derived::Strings::values)) {}
   // From a wire string: exact, case-sensitive match against the table; a
   // match on "_UNKNOWN" gives `_UNKNOWN` with empty text; no match gives
   // `_UNKNOWN` keeping the string.
