@@ -1,0 +1,303 @@
+// Conversion of native objects into dynamic value trees.
+//
+// Value shapes written (and read back by value_to_native.hpp):
+//   std::string, long long, bool, std::vector<unsigned char>, SecretString,
+//   Void              -> the framework's primitive value (DataValue::Create)
+//   enumeration       -> string value: the kept text of an unrecognised
+//                        constant, else the constant's name ("_UNKNOWN" for a
+//                        default object)
+//   structure T       -> structure value named TypeInfo<T>::name() with every
+//                        declared field (unset optionals included) plus every
+//                        field of the undeclared-fields holder, shared
+//   boost::optional<X>, OptionalPtr<const T>
+//                     -> optional value, unset when the member is
+//   std::list<E>      -> list value of kind 1, in list order
+//   std::set<E>       -> list value of kind 2, in ascending order
+//   std::map<K, V>    -> list value of kind 3 of "map-entry" structures with
+//                        fields "key" and "value", in ascending key order
+//   std::shared_ptr<const T>
+//                     -> the value of T; a null one fails the conversion with
+//                        "tovri.data.unset.non.optional.field" (argument:
+//                        TypeInfo<T>::name()) and stops it
+//
+// Generated code. Every native structure T derives from
+// ::Tovri::Data::BaseNative and lists its fields to this adapter with
+//
+//   struct AdapterHelper {
+//     static void AddFields(
+//         ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
+//         const T* obj) {
+//       h.AddField("wire_name", &obj->wireName);  // one per field, member order
+//       ::Tovri::Data::BaseNative::AdapterHelper::AddUnknownFields(*obj, h.GetValue());
+//     }
+//     // ... the overloads of the other adapters
+//   };
+//
+// plus a specialisation of ::Tovri::Data::TypeInfo<T> (name(),
+// defaultInstance()). An enumeration class E derives from
+// ::Tovri::Data::Enumeration<E>; nothing more is needed here.
+#pragma once
+
+#include <list>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <boost/optional.hpp>
+
+#include <tovri/std/standard_types.hpp>
+
+#include <dral/runtime/adapt_common.hpp>
+#include <dral/runtime/native.hpp>
+
+namespace Tovri {
+namespace Data {
+
+class NativeToValueAdapter {
+ public:
+  using Destination = std::shared_ptr<const DataValue>*;
+  using WorkList = Deque;
+  using Entry = N2VAdaptEntry;
+  using Method = Entry::Method;
+
+  // Converts `source` with `method` into `*destination`. True when no
+  // message was added. On failure `*destination` holds a partial tree the
+  // caller must not use. `localizer` must outlive the call.
+  static bool Adapt(const NativeConstPtr& source, Method method, const Destination& destination,
+                    std::list<BaseMessage>& messages, const L10n::RequestLocalizer& localizer);
+
+  // The same for a native object of type T, its method chosen by type.
+  template <class T>
+  static bool Adapt(const T& native, std::shared_ptr<const DataValue>& out, std::list<BaseMessage>& messages,
+                    const L10n::RequestLocalizer& localizer) {
+    return Adapt(NativeConstPtr(&native), AdaptMethod<T>::Get(), &out, messages, localizer);
+  }
+
+  // The method converting a T; the argument only selects the overload.
+  template <class T, class Enable = void>
+  struct AdaptMethod;
+
+  template <class Compound>
+  class CompoundHelper;
+
+  template <class T>
+  static void StructMethod(const NativeConstPtr& source, const Destination& destination, WorkList& work,
+                           std::list<BaseMessage>& messages);
+  template <class T>
+  static void EnumMethod(const NativeConstPtr& source, const Destination& destination, WorkList& work,
+                         std::list<BaseMessage>& messages);
+  template <class T>
+  static void PrimitiveMethod(const NativeConstPtr& source, const Destination& destination, WorkList& work,
+                              std::list<BaseMessage>& messages);
+  template <class X, class Holder>
+  static void OptionalBeginMethod(const NativeConstPtr& source, const Destination& destination,
+                                  WorkList& work, std::list<BaseMessage>& messages);
+  template <class E, class Container, int Kind>
+  static void ListBeginMethod(const NativeConstPtr& source, const Destination& destination, WorkList& work,
+                              std::list<BaseMessage>& messages);
+  template <class Map>
+  static void MapBeginMethod(const NativeConstPtr& source, const Destination& destination, WorkList& work,
+                             std::list<BaseMessage>& messages);
+  template <class T>
+  static void SharedPtrMethod(const NativeConstPtr& source, const Destination& destination, WorkList& work,
+                              std::list<BaseMessage>& messages);
+
+ private:
+  static void AppendUnsetField(std::list<BaseMessage>& messages, const std::string& typeName);
+};
+
+// Builds the structure value of one native structure: created and linked
+// into the destination at construction, then filled through AddFields.
+template <>
+class NativeToValueAdapter::CompoundHelper<StructValue> {
+ public:
+  CompoundHelper(const std::string& name, const Destination& destination, WorkList& work);
+
+  // Lists the fields of `object` (its AdapterHelper) into the value.
+  template <class T>
+  void AddFields(const T* object) {
+    T::AdapterHelper::AddFields(*this, object);
+  }
+
+  // Reserves the field's slot and queues the member's conversion into it.
+  // `member` must outlive the conversion.
+  template <class X>
+  void AddField(const std::string& name, const X* member) {
+    AddField(name, NativeConstPtr(member), AdaptMethod<X>::Get(member));
+  }
+  void AddField(const std::string& name, const NativeConstPtr& member, Method method);
+
+  // The structure value under construction.
+  std::shared_ptr<StructValue>& GetValue() noexcept { return value_; }
+
+ private:
+  std::shared_ptr<StructValue> value_;
+  WorkList* work_;
+};
+
+// --- Method selection -------------------------------------------------------
+
+// Structures.
+template <class T, class Enable>
+struct NativeToValueAdapter::AdaptMethod {
+  static_assert(std::is_class<T>::value, "NativeToValueAdapter: no conversion for this member type");
+  static Method Get(const T* = nullptr) { return &StructMethod<T>; }
+};
+
+template <class T>
+struct NativeToValueAdapter::AdaptMethod<T, std::enable_if_t<IsEnumeration<T>::value>> {
+  static Method Get(const T* = nullptr) { return &EnumMethod<T>; }
+};
+
+#define DRAL_N2V_PRIMITIVE(Type)                                                \
+  template <>                                                                   \
+  struct NativeToValueAdapter::AdaptMethod<Type> {                              \
+    static Method Get(const Type* = nullptr) { return &PrimitiveMethod<Type>; } \
+  };
+DRAL_N2V_PRIMITIVE(std::string)
+DRAL_N2V_PRIMITIVE(long long)
+DRAL_N2V_PRIMITIVE(bool)
+DRAL_N2V_PRIMITIVE(std::vector<unsigned char>)
+DRAL_N2V_PRIMITIVE(SecretString)
+DRAL_N2V_PRIMITIVE(Void)
+#undef DRAL_N2V_PRIMITIVE
+
+template <class X>
+struct NativeToValueAdapter::AdaptMethod<boost::optional<X>> {
+  static Method Get(const boost::optional<X>* = nullptr) {
+    return &OptionalBeginMethod<X, boost::optional<X>>;
+  }
+};
+
+template <class T>
+struct NativeToValueAdapter::AdaptMethod<OptionalPtr<T>> {
+  static Method Get(const OptionalPtr<T>* = nullptr) {
+    return &OptionalBeginMethod<std::remove_const_t<T>, OptionalPtr<T>>;
+  }
+};
+
+template <class T>
+struct NativeToValueAdapter::AdaptMethod<std::shared_ptr<const T>> {
+  static Method Get(const std::shared_ptr<const T>* = nullptr) { return &SharedPtrMethod<T>; }
+};
+
+template <class E>
+struct NativeToValueAdapter::AdaptMethod<std::list<E>> {
+  static Method Get(const std::list<E>* = nullptr) {
+    return &ListBeginMethod<E, std::list<E>, ListValue::kListKind>;
+  }
+};
+
+template <class E>
+struct NativeToValueAdapter::AdaptMethod<std::set<E>> {
+  static Method Get(const std::set<E>* = nullptr) {
+    return &ListBeginMethod<E, std::set<E>, ListValue::kSetKind>;
+  }
+};
+
+template <class K, class V>
+struct NativeToValueAdapter::AdaptMethod<std::map<K, V>> {
+  static Method Get(const std::map<K, V>* = nullptr) { return &MapBeginMethod<std::map<K, V>>; }
+};
+
+// --- Methods ----------------------------------------------------------------
+
+template <class T>
+void NativeToValueAdapter::StructMethod(const NativeConstPtr& source, const Destination& destination,
+                                        WorkList& work, std::list<BaseMessage>&) {
+  CompoundHelper<StructValue> helper(TypeInfo<T>::name(), destination, work);
+  helper.AddFields(source.As<T>());
+}
+
+// The framework's standard structures cannot carry an AdapterHelper; their
+// structure methods are written by hand (std_types.cpp). A localizable
+// message becomes "com.corvane.tovri.std.localizable_message" with "id",
+// "default_message", "args" and "localized", the shape ErrorValue::Create
+// writes; a standard error a structure named by its id with "messages"; an
+// operation input an empty "operation-input" structure.
+#define DRAL_N2V_STD_STRUCT(Type)                                                                     \
+  template <>                                                                                         \
+  void NativeToValueAdapter::StructMethod<Type>(const NativeConstPtr&, const Destination&, WorkList&, \
+                                                std::list<BaseMessage>&);
+DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::LocalizableMessage)
+DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Error)
+DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::AlreadyExists)
+DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::InvalidArgument)
+DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::NotAllowedInCurrentState)
+DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::NotFound)
+DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::UnableToAllocateResource)
+DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unauthenticated)
+DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unauthorized)
+DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unsupported)
+DRAL_N2V_STD_STRUCT(::Tovri::OperationInput)
+#undef DRAL_N2V_STD_STRUCT
+
+template <class T>
+void NativeToValueAdapter::EnumMethod(const NativeConstPtr& source, const Destination& destination, WorkList&,
+                                      std::list<BaseMessage>&) {
+  *destination = StringValue::GetInstance(source.As<T>()->ToString());
+}
+
+template <class T>
+void NativeToValueAdapter::PrimitiveMethod(const NativeConstPtr& source, const Destination& destination,
+                                           WorkList&, std::list<BaseMessage>&) {
+  *destination = DataValue::Create<T>(*source.As<T>());
+}
+
+template <class X, class Holder>
+void NativeToValueAdapter::OptionalBeginMethod(const NativeConstPtr& source, const Destination& destination,
+                                               WorkList& work, std::list<BaseMessage>&) {
+  const Holder& holder = *source.As<Holder>();
+  std::shared_ptr<OptionalValue> optional = OptionalValue::GetInstance();
+  *destination = optional;
+  if (holder) {
+    const X* content = &*holder;
+    work.push_back(Entry{content, AdaptMethod<X>::Get(content), &optional->value()});
+  }
+}
+
+template <class E, class Container, int Kind>
+void NativeToValueAdapter::ListBeginMethod(const NativeConstPtr& source, const Destination& destination,
+                                           WorkList& work, std::list<BaseMessage>&) {
+  const Container& container = *source.As<Container>();
+  std::shared_ptr<ListValue> list = ListValue::GetInstance(Kind);
+  const Method method = AdaptMethod<E>::Get();
+  for (const E& element : container) work.push_back(Entry{&element, method, list->AppendSlot()});
+  *destination = std::move(list);
+}
+
+template <class Map>
+void NativeToValueAdapter::MapBeginMethod(const NativeConstPtr& source, const Destination& destination,
+                                          WorkList& work, std::list<BaseMessage>&) {
+  using Key = typename Map::key_type;
+  using Mapped = typename Map::mapped_type;
+  const Map& map = *source.As<Map>();
+  std::shared_ptr<ListValue> list = ListValue::GetInstance(ListValue::kMapKind);
+  *destination = list;
+  const Method keyMethod = AdaptMethod<Key>::Get();
+  const Method valueMethod = AdaptMethod<Mapped>::Get();
+  for (const auto& item : map) {
+    std::shared_ptr<StructValue> entry = StructValue::GetInstance("map-entry");
+    work.push_back(Entry{&item.first, keyMethod, entry->ReserveField("key")});
+    work.push_back(Entry{&item.second, valueMethod, entry->ReserveField("value")});
+    list->Append(std::move(entry));
+  }
+}
+
+template <class T>
+void NativeToValueAdapter::SharedPtrMethod(const NativeConstPtr& source, const Destination& destination,
+                                           WorkList& work, std::list<BaseMessage>& messages) {
+  const std::shared_ptr<const T>& pointer = *source.As<std::shared_ptr<const T>>();
+  if (pointer) {
+    work.push_back(Entry{pointer.get(), AdaptMethod<T>::Get(pointer.get()), destination});
+    return;
+  }
+  AppendUnsetField(messages, TypeInfo<T>::name());
+  work.clear();
+}
+
+}  // namespace Data
+}  // namespace Tovri

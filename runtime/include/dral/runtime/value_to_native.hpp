@@ -1,0 +1,589 @@
+// Conversion of dynamic value trees into native objects.
+//
+// Reads the shapes native_to_value.hpp writes, and these looser ones:
+//   - a bare value where an optional is expected (taken as its content);
+//   - a string where a list or set is expected: one element, none when empty;
+//   - an empty string where a structure, list, set, map or optional is
+//     expected: a default structure (required structures and enumerations
+//     below it built the same way), an empty container, an unset optional;
+//   - a string where a primitive is expected (DataValue::ToPrimitive);
+//   - a map as a structure whose field names are the keys in decimal.
+// A structure may arrive as a structure, an error or a dynamic structure
+// value (type codes 9, 6, 15); undeclared fields of a structure value are
+// kept in the object's undeclared-fields holder, never reported.
+//
+// Failures. A structure that cannot be read (non-empty string:
+// "tovri.data.bad.cast1" with the text; other kind: "tovri.data.invalid.type")
+// or that lacks a required field (the framework's message) is skipped from
+// that point and the conversion goes on. Every other failure stops the whole
+// conversion: a primitive or enumeration of the wrong kind, a list or set
+// that is neither list nor string ("tovri.data.invalid.type"), a failed set
+// element, a map given a non-empty string ("tovri.data.bad.cast1"), a map
+// element that is not a structure ("tovri.data.invalid.type") or lacks
+// "key" / "value" or has a bad key. A map given a value of any other kind,
+// or in structure form with a field name that is not a base-10 64-bit
+// integer, also stops it; this adapter then adds "tovri.data.invalid.type"
+// so that every stop is explained by a message.
+//
+// Generated code. Every native structure T lists its fields with
+//
+//   struct AdapterHelper {
+//     static void AddFields(
+//         ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h, T* obj) {
+//       h.AddFieldInt("count", &obj->count);      // required primitive, enumeration,
+//                                                 // list, set or map
+//       h.AddField("parent", &obj->parent);       // required structure (std::shared_ptr)
+//       h.AddField("comment", &obj->comment);     // optional (boost::optional, OptionalPtr)
+//       static const ::boost::string_view kFieldNames[] = {"comment", "count", "parent"};
+//       ::Tovri::Data::BaseNative::AdapterHelper::AddUnknownFields(kFieldNames, h.GetSource(),
+//                                                                 obj->unknownFields);
+//     }
+//   };
+//
+// in member order, the name table sorted in ascending byte order. A
+// structure without fields calls
+// `AddUnknownFields(h.GetSource(), obj->unknownFields)` only. An enumeration
+// class E must be constructible from its wire string (`E(const std::string&)`,
+// inherited from Enumeration<E>).
+#pragma once
+
+#include <list>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <boost/optional.hpp>
+
+#include <tovri/std/standard_types.hpp>
+
+#include <dral/runtime/adapt_common.hpp>
+#include <dral/runtime/native.hpp>
+
+namespace Tovri {
+namespace Data {
+
+class ValueToNativeAdapter {
+ public:
+  using Source = std::shared_ptr<const DataValue>;
+  using WorkList = V2N_internal::StackMapCnt;
+  using Entry = V2N_internal::AdaptEntry;
+  using Method = Entry::Method;
+
+  // Fills `*destination` from `value` with `method`. True when no message
+  // was added; otherwise the object holds what was filled so far and must
+  // not be used.
+  static bool Adapt(const Source& value, Method method, const NativePtr& destination,
+                    std::list<BaseMessage>& messages);
+
+  // The same for a native object of type T, its method chosen by type.
+  template <class T>
+  static bool Adapt(const Source& value, T& out, std::list<BaseMessage>& messages) {
+    return Adapt(value, AdaptMethod<T>::Get(&out), NativePtr(&out), messages);
+  }
+
+  // The method filling a T; the argument only selects the overload.
+  template <class T, class Enable = void>
+  struct AdaptMethod;
+
+  template <class Compound>
+  class CompoundHelper;
+  template <class X, class Holder>
+  class OptionalVisitor;
+  template <class Map>
+  class MapVisitor;
+
+  template <class T>
+  static void StructMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                           std::list<BaseMessage>& messages);
+  template <class T>
+  static void EnumMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                         std::list<BaseMessage>& messages);
+  template <class T>
+  static void PrimitiveMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                              std::list<BaseMessage>& messages);
+  template <class X, class Holder>
+  static void OptionalBeginMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                                  std::list<BaseMessage>& messages);
+  template <class E, class Container>
+  static void ListBeginMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                              std::list<BaseMessage>& messages);
+  template <class E, class Set>
+  static void SetBeginMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                             std::list<BaseMessage>& messages);
+  template <class Map>
+  static void MapBeginMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                             std::list<BaseMessage>& messages);
+  template <class T>
+  static void SharedPtrMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                              std::list<BaseMessage>& messages);
+
+  // Queues the conversion of `value` into `*member`; `member` must stay at
+  // its address until the conversion ends.
+  template <class T>
+  static void ValueMethod(const Source& value, T* member, WorkList& work) {
+    work.push_back(Entry{value, AdaptMethod<T>::Get(member), member});
+  }
+
+  // Converts a primitive at once: a string value is parsed
+  // (DataValue::ToPrimitive), any other read as exactly T (DataValue::Value).
+  template <class T>
+  static bool AdaptPrimitive(const Source& value, T& target, std::list<BaseMessage>& messages);
+
+  // `value` as a V, or null after appending "tovri.data.invalid.type".
+  template <class V>
+  static std::shared_ptr<const V> NarrowSrc(const Source& value, std::list<BaseMessage>& messages);
+
+  // Sets an optional member to a new default object and returns it.
+  template <class X>
+  static X* InitOptional(boost::optional<X>& holder, const Source& value);
+  template <class T>
+  static T* InitOptional(OptionalPtr<T const>& holder, const Source& value);
+
+  // A set of enumerations given one wire string: that one constant.
+  template <class E, class Set>
+  static void CastStringToSet(const std::string& text, Set& set) {
+    static_assert(IsEnumeration<E>::value, "CastStringToSet is for sets of enumerations");
+    set.insert(E(text));
+  }
+
+ private:
+  // The value as a string value when it is one, else null.
+  static const StringValue* AsString(const Source& value) noexcept;
+  // False (after appending "tovri.data.invalid.type" and stopping) for a
+  // null value, which only a malformed tree can hold.
+  static bool CheckPresent(const Source& value, WorkList& work, std::list<BaseMessage>& messages);
+  static void AppendInvalidType(std::list<BaseMessage>& messages);
+  static void AppendBadCast(std::list<BaseMessage>& messages, const std::string& text);
+  // A map key written as a field name: base-10, signed 64-bit, leading white
+  // space and sign allowed, trailing text ignored.
+  static bool KeyFromName(const std::string& name, long long& key);
+  static bool KeyFromName(const std::string& name, std::string& key);
+};
+
+// Reads the fields of one structure value. A field is read only while the
+// message list holds as many messages as when the reader was made, so a
+// structure stops at its first failure.
+template <>
+class ValueToNativeAdapter::CompoundHelper<StructValue> {
+ public:
+  CompoundHelper(const Source& value, WorkList& work, std::list<BaseMessage>& messages);
+
+  // False once a message was added since construction.
+  bool IsReadable() const noexcept { return messages_->size() == count_; }
+
+  template <class T>
+  void AddFields(T* object) {
+    T::AdapterHelper::AddFields(*this, object);
+  }
+
+  // A required member of primitive, enumeration, list, set or map type.
+  template <class X>
+  void AddFieldInt(const std::string& name, X* member) {
+    Require(name, member, IsEnumeration<X>::value);
+  }
+  // A required structure member.
+  template <class X>
+  void AddField(const std::string& name, std::shared_ptr<const X>* member) {
+    Require(name, member, true);
+  }
+  template <class X>
+  void AddFieldInt(const std::string& name, std::shared_ptr<const X>* member) {
+    Require(name, member, true);
+  }
+  // Optional members: absent fields leave them unset, without a message.
+  template <class X>
+  void AddField(const std::string& name, boost::optional<X>* member) {
+    Optional(name, member);
+  }
+  template <class X>
+  void AddField(const std::string& name, OptionalPtr<const X>* member) {
+    Optional(name, member);
+  }
+
+  // The structure being read, for collecting undeclared fields; null when
+  // the source is an empty string or not a structure value.
+  std::shared_ptr<const StructValue> GetSource() const noexcept;
+
+ private:
+  template <class X>
+  void Require(const std::string& name, X* member, bool passEmptyString) {
+    if (!IsReadable()) return;
+    if (compound_) {
+      Source field;
+      if (compound_->GetField(name, field, *messages_)) ValueMethod(field, member, *work_);
+    } else if (passEmptyString && emptyString_) {
+      ValueMethod<X>(emptyString_, member, *work_);
+    }
+  }
+  template <class Holder>
+  void Optional(const std::string& name, Holder* member) {
+    if (!IsReadable() || !compound_) return;
+    if (Source field = compound_->FindField(name)) ValueMethod(field, member, *work_);
+  }
+
+  std::shared_ptr<const CompoundValue> compound_;
+  std::shared_ptr<const StringValue> emptyString_;
+  WorkList* work_;
+  std::list<BaseMessage>* messages_;
+  std::size_t count_;
+};
+
+// Sets an optional member from the value it was given: the content of a set
+// optional value, or any other value as the content itself.
+template <class X, class Holder>
+class ValueToNativeAdapter::OptionalVisitor final : public ValueVisitor {
+ public:
+  OptionalVisitor(const Source& value, Holder& holder, WorkList& work)
+      : value_(value), holder_(holder), work_(work) {}
+
+  void VisitVoid(const VoidValue&) override { Set(value_); }
+  void VisitInteger(const IntegerValue&) override { Set(value_); }
+  void VisitDouble(const DoubleValue&) override { Set(value_); }
+  void VisitBoolean(const BooleanValue&) override { Set(value_); }
+  void VisitBlob(const BlobValue&) override { Set(value_); }
+  void VisitString(const StringValue&) override { Set(value_); }
+  void VisitSecret(const SecretValue&) override { Set(value_); }
+  void VisitError(const ErrorValue&) override { Set(value_); }
+  void VisitOptional(const OptionalValue& optional) override {
+    if (optional.IsSet()) Set(optional.GetValue());
+  }
+  void VisitList(const ListValue&) override { Set(value_); }
+  void VisitStruct(const StructValue&) override { Set(value_); }
+
+ private:
+  void Set(const Source& content) { ValueMethod<X>(content, InitOptional(holder_, content), work_); }
+
+  const Source& value_;
+  Holder& holder_;
+  WorkList& work_;
+};
+
+// Fills a map from its list form or its structure form. `Succeeded()` stays
+// false for any other kind of value and after a failure.
+template <class Map>
+class ValueToNativeAdapter::MapVisitor final : public ValueVisitor {
+ public:
+  MapVisitor(Map& map, WorkList& work, std::list<BaseMessage>& messages)
+      : map_(map), work_(work), messages_(messages) {}
+
+  bool Succeeded() const noexcept { return succeeded_; }
+
+  void VisitVoid(const VoidValue&) override {}
+  void VisitInteger(const IntegerValue&) override {}
+  void VisitDouble(const DoubleValue&) override {}
+  void VisitBoolean(const BooleanValue&) override {}
+  void VisitBlob(const BlobValue&) override {}
+  void VisitString(const StringValue&) override {}
+  void VisitSecret(const SecretValue&) override {}
+  void VisitError(const ErrorValue&) override {}
+  void VisitOptional(const OptionalValue&) override {}
+  void VisitList(const ListValue& list) override;
+  void VisitStruct(const StructValue& structure) override;
+
+ private:
+  Map& map_;
+  WorkList& work_;
+  std::list<BaseMessage>& messages_;
+  bool succeeded_ = false;
+};
+
+// --- Method selection -------------------------------------------------------
+
+// Structures.
+template <class T, class Enable>
+struct ValueToNativeAdapter::AdaptMethod {
+  static_assert(std::is_class<T>::value, "ValueToNativeAdapter: no conversion for this member type");
+  static Method Get(const T* = nullptr) { return &StructMethod<T>; }
+};
+
+template <class T>
+struct ValueToNativeAdapter::AdaptMethod<T, std::enable_if_t<IsEnumeration<T>::value>> {
+  static Method Get(const T* = nullptr) { return &EnumMethod<T>; }
+};
+
+#define DRAL_V2N_PRIMITIVE(Type)                                                \
+  template <>                                                                   \
+  struct ValueToNativeAdapter::AdaptMethod<Type> {                              \
+    static Method Get(const Type* = nullptr) { return &PrimitiveMethod<Type>; } \
+  };
+DRAL_V2N_PRIMITIVE(std::string)
+DRAL_V2N_PRIMITIVE(long long)
+DRAL_V2N_PRIMITIVE(bool)
+DRAL_V2N_PRIMITIVE(std::vector<unsigned char>)
+DRAL_V2N_PRIMITIVE(SecretString)
+DRAL_V2N_PRIMITIVE(Void)
+#undef DRAL_V2N_PRIMITIVE
+
+template <class X>
+struct ValueToNativeAdapter::AdaptMethod<boost::optional<X>> {
+  static Method Get(const boost::optional<X>* = nullptr) {
+    return &OptionalBeginMethod<X, boost::optional<X>>;
+  }
+};
+
+template <class T>
+struct ValueToNativeAdapter::AdaptMethod<OptionalPtr<const T>> {
+  static Method Get(const OptionalPtr<const T>* = nullptr) {
+    return &OptionalBeginMethod<T, OptionalPtr<const T>>;
+  }
+};
+
+template <class T>
+struct ValueToNativeAdapter::AdaptMethod<std::shared_ptr<const T>> {
+  static Method Get(const std::shared_ptr<const T>* = nullptr) { return &SharedPtrMethod<T>; }
+};
+
+template <class E>
+struct ValueToNativeAdapter::AdaptMethod<std::list<E>> {
+  static Method Get(const std::list<E>* = nullptr) { return &ListBeginMethod<E, std::list<E>>; }
+};
+
+template <class E>
+struct ValueToNativeAdapter::AdaptMethod<std::set<E>> {
+  static Method Get(const std::set<E>* = nullptr) { return &SetBeginMethod<E, std::set<E>>; }
+};
+
+template <class K, class V>
+struct ValueToNativeAdapter::AdaptMethod<std::map<K, V>> {
+  static Method Get(const std::map<K, V>* = nullptr) { return &MapBeginMethod<std::map<K, V>>; }
+};
+
+// --- Helpers ----------------------------------------------------------------
+
+template <class T>
+bool ValueToNativeAdapter::AdaptPrimitive(const Source& value, T& target, std::list<BaseMessage>& messages) {
+  if (!value) {
+    AppendInvalidType(messages);
+    return false;
+  }
+  if (value->GetType() == kString) return DataValue::ToPrimitive<T>(*value, target, messages);
+  return DataValue::Value<T>(*value, target, messages);
+}
+
+template <class V>
+std::shared_ptr<const V> ValueToNativeAdapter::NarrowSrc(const Source& value,
+                                                         std::list<BaseMessage>& messages) {
+  std::shared_ptr<const V> narrowed = std::dynamic_pointer_cast<const V>(value);
+  if (!narrowed) AppendInvalidType(messages);
+  return narrowed;
+}
+
+template <class X>
+X* ValueToNativeAdapter::InitOptional(boost::optional<X>& holder, const Source&) {
+  holder.emplace();
+  return &*holder;
+}
+
+template <class T>
+T* ValueToNativeAdapter::InitOptional(OptionalPtr<T const>& holder, const Source& value) {
+  std::shared_ptr<T> object = TypeInfo<T>::defaultInstance(value);
+  T* raw = object.get();
+  static_cast<std::shared_ptr<const T>&>(holder) = std::move(object);
+  return raw;
+}
+
+// --- Methods ----------------------------------------------------------------
+
+template <class T>
+void ValueToNativeAdapter::StructMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                                        std::list<BaseMessage>& messages) {
+  CompoundHelper<StructValue> reader(value, work, messages);
+  if (reader.IsReadable()) reader.AddFields(destination.As<T>());
+}
+
+// The framework's standard structures cannot carry an AdapterHelper; their
+// structure methods are written by hand (std_types.cpp) and read the shapes
+// NativeToValueAdapter writes for them. An operation input accepts any
+// structure and ignores its fields; the others ignore undeclared fields.
+#define DRAL_V2N_STD_STRUCT(Type)                                                           \
+  template <>                                                                               \
+  void ValueToNativeAdapter::StructMethod<Type>(const Source&, const NativePtr&, WorkList&, \
+                                                std::list<BaseMessage>&);
+DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::LocalizableMessage)
+DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Error)
+DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::AlreadyExists)
+DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::InvalidArgument)
+DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::NotAllowedInCurrentState)
+DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::NotFound)
+DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::UnableToAllocateResource)
+DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unauthenticated)
+DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unauthorized)
+DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unsupported)
+DRAL_V2N_STD_STRUCT(::Tovri::OperationInput)
+#undef DRAL_V2N_STD_STRUCT
+
+template <class T>
+void ValueToNativeAdapter::EnumMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                                      std::list<BaseMessage>& messages) {
+  if (!CheckPresent(value, work, messages)) return;
+  std::string text;
+  if (!DataValue::Value<std::string>(*value, text, messages)) {
+    work.clear();
+    return;
+  }
+  *destination.As<T>() = T(text);
+}
+
+template <class T>
+void ValueToNativeAdapter::PrimitiveMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                                           std::list<BaseMessage>& messages) {
+  if (!AdaptPrimitive<T>(value, *destination.As<T>(), messages)) work.clear();
+}
+
+template <class X, class Holder>
+void ValueToNativeAdapter::OptionalBeginMethod(const Source& value, const NativePtr& destination,
+                                               WorkList& work, std::list<BaseMessage>&) {
+  if (!value) return;  // nothing to take
+  Holder& holder = *destination.As<Holder>();
+  if (const StringValue* text = AsString(value)) {
+    if (!text->GetValue().empty()) ValueMethod<X>(value, InitOptional(holder, value), work);
+    return;
+  }
+  OptionalVisitor<X, Holder> visitor(value, holder, work);
+  value->Accept(visitor);
+}
+
+template <class E, class Container>
+void ValueToNativeAdapter::ListBeginMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                                           std::list<BaseMessage>& messages) {
+  if (!CheckPresent(value, work, messages)) return;
+  Container& container = *destination.As<Container>();
+  if (const StringValue* text = AsString(value)) {
+    container.clear();
+    if (!text->GetValue().empty()) {
+      container.emplace_back();
+      ValueMethod(value, &container.back(), work);
+    }
+    return;
+  }
+  std::shared_ptr<const ListValue> list = NarrowSrc<ListValue>(value, messages);
+  if (!list) {
+    work.clear();
+    return;
+  }
+  container.clear();
+  const Method method = AdaptMethod<E>::Get();
+  for (const Source& element : list->GetElements()) {
+    container.emplace_back();
+    work.push_back(Entry{element, method, &container.back()});
+  }
+}
+
+template <class E, class Set>
+void ValueToNativeAdapter::SetBeginMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                                          std::list<BaseMessage>& messages) {
+  static_assert(
+      IsEnumeration<E>::value || std::is_same<E, std::string>::value || std::is_same<E, long long>::value,
+      "sets hold strings, integers or enumerations");
+  if (!CheckPresent(value, work, messages)) return;
+  Set& set = *destination.As<Set>();
+  if (const StringValue* text = AsString(value)) {
+    set.clear();
+    if (text->GetValue().empty()) return;
+    if constexpr (IsEnumeration<E>::value) {
+      CastStringToSet<E, Set>(text->GetValue(), set);
+    } else {
+      E element{};
+      if (!AdaptPrimitive<E>(value, element, messages)) {
+        work.clear();
+        return;
+      }
+      set.insert(std::move(element));
+    }
+    return;
+  }
+  std::shared_ptr<const ListValue> list = NarrowSrc<ListValue>(value, messages);
+  if (!list) {
+    work.clear();
+    return;
+  }
+  set.clear();
+  for (const Source& item : list->GetElements()) {
+    E element{};
+    bool converted;
+    if constexpr (IsEnumeration<E>::value) {
+      converted = Adapt(item, &EnumMethod<E>, NativePtr(&element), messages);
+    } else {
+      converted = AdaptPrimitive<E>(item, element, messages);
+    }
+    if (!converted) {
+      work.clear();
+      return;
+    }
+    set.insert(std::move(element));
+  }
+}
+
+template <class Map>
+void ValueToNativeAdapter::MapBeginMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                                          std::list<BaseMessage>& messages) {
+  if (!CheckPresent(value, work, messages)) return;
+  Map& map = *destination.As<Map>();
+  if (const StringValue* text = AsString(value)) {
+    if (text->GetValue().empty()) {
+      map.clear();
+      return;
+    }
+    AppendBadCast(messages, text->GetValue());
+    work.clear();
+    return;
+  }
+  const std::size_t before = messages.size();
+  MapVisitor<Map> visitor(map, work, messages);
+  value->Accept(visitor);
+  if (visitor.Succeeded()) return;
+  if (messages.size() == before) AppendInvalidType(messages);
+  work.clear();
+}
+
+template <class T>
+void ValueToNativeAdapter::SharedPtrMethod(const Source& value, const NativePtr& destination, WorkList& work,
+                                           std::list<BaseMessage>&) {
+  std::shared_ptr<T> object = TypeInfo<T>::defaultInstance(value);
+  T* raw = object.get();
+  *destination.As<std::shared_ptr<const T>>() = std::move(object);
+  work.push_back(Entry{value, AdaptMethod<T>::Get(raw), raw});
+}
+
+template <class Map>
+void ValueToNativeAdapter::MapVisitor<Map>::VisitList(const ListValue& list) {
+  using Key = typename Map::key_type;
+  map_.clear();
+  for (const Source& element : list.GetElements()) {
+    const auto* entry = dynamic_cast<const CompoundValue*>(element.get());
+    if (!entry) {
+      AppendInvalidType(messages_);
+      return;
+    }
+    Source keyValue;
+    Source mappedValue;
+    if (!entry->GetField("key", keyValue, messages_) || !entry->GetField("value", mappedValue, messages_)) {
+      return;
+    }
+    Key key{};
+    if (!AdaptPrimitive<Key>(keyValue, key, messages_)) return;
+    ValueMethod(mappedValue, &map_.try_emplace(std::move(key)).first->second, work_);
+  }
+  succeeded_ = true;
+}
+
+template <class Map>
+void ValueToNativeAdapter::MapVisitor<Map>::VisitStruct(const StructValue& structure) {
+  using Key = typename Map::key_type;
+  succeeded_ = true;
+  map_.clear();
+  for (const auto& field : structure.GetFields()) {
+    Key key{};
+    if (!KeyFromName(field.first, key)) {
+      succeeded_ = false;
+      return;
+    }
+    ValueMethod(field.second, &map_.try_emplace(std::move(key)).first->second, work_);
+  }
+}
+
+}  // namespace Data
+}  // namespace Tovri

@@ -1,0 +1,161 @@
+#include <dral/runtime/native_to_value.hpp>
+
+#include <gtest/gtest.h>
+
+#include <tovri/core/error.hpp>
+
+#include "runtime/all_kinds_fixture.hpp"
+
+namespace Dral {
+namespace TestTypes {
+namespace {
+
+using ::Tovri::Data::CompoundValue;
+using ::Tovri::Data::Equal;
+using ::Tovri::Data::ListValue;
+using ::Tovri::Data::NativeToValueAdapter;
+using ::Tovri::Data::StructValue;
+using ::Tovri::Data::ValuePtr;
+using namespace ::Dral::TestValues;
+
+class NativeToValue : public ::testing::Test {
+ protected:
+  template <class T>
+  ValuePtr Convert(const T& native) {
+    ValuePtr out;
+    ok_ = NativeToValueAdapter::Adapt(native, out, messages_, localizer_);
+    return out;
+  }
+
+  ::Tovri::L10n::RequestLocalizer localizer_;
+  std::list<::Tovri::BaseMessage> messages_;
+  bool ok_ = false;
+};
+
+const CompoundValue& AsCompound(const ValuePtr& value) { return dynamic_cast<const CompoundValue&>(*value); }
+const ListValue& AsList(const ValuePtr& value) { return dynamic_cast<const ListValue&>(*value); }
+
+TEST_F(NativeToValue, AllKindsGivesTheDeclaredShapes) {
+  const ValuePtr value = Convert(MakeAllKinds());
+  ASSERT_TRUE(ok_);
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_TRUE(Equal(*value, *AllKindsValue()));
+}
+
+TEST_F(NativeToValue, UnsetOptionalsAreUnsetOptionalValuesAndEveryFieldIsPresent) {
+  AllKinds all;
+  all.endpoint = MakeEndpoint("h", 1);
+  all.bank = std::make_shared<PcrBank>();
+  all.provider = std::make_shared<ProviderInfo>();
+  all.note = std::make_shared<::Com::Corvane::Tovri::Std::LocalizableMessage>();
+  const ValuePtr value = Convert(all);
+  ASSERT_TRUE(ok_);
+  const auto& fields = AsCompound(value).GetFields();
+  EXPECT_EQ(fields.size(), 22u);
+  for (const char* name : {"backup", "comment", "limit", "enabled", "digest", "tint", "aliases"}) {
+    ASSERT_EQ(fields.count(name), 1u) << name;
+    EXPECT_TRUE(Equal(*fields.at(name), *Unset())) << name;
+  }
+  // Empty containers keep their kind; a default enumeration is "_UNKNOWN".
+  EXPECT_TRUE(Equal(*fields.at("tags"), *List(1, {})));
+  EXPECT_TRUE(Equal(*fields.at("names"), *List(2, {})));
+  EXPECT_TRUE(Equal(*fields.at("color"), *Str("_UNKNOWN")));
+  EXPECT_TRUE(Equal(*AsCompound(fields.at("bank")).GetFields().at("pcrs"), *List(3, {})));
+  // A union's unset case is an unset optional; its default tag "_UNKNOWN".
+  EXPECT_TRUE(Equal(
+      *fields.at("provider"),
+      *Struct("com.corvane.test.provider_info",
+              {{"type", Str("_UNKNOWN")}, {"native_info", Unset()}, {"trust_authority_url", Unset()}})));
+}
+
+TEST_F(NativeToValue, SetsAreAscendingAndMapsAreMapEntries) {
+  const std::set<long long> numbers{3, 1, 2};
+  EXPECT_TRUE(Equal(*Convert(numbers), *List(2, {Int(1), Int(2), Int(3)})));
+
+  const std::map<long long, std::vector<unsigned char>> pcrs{{7, {0xbb}}, {0, {0xaa}}};
+  const ValuePtr map = Convert(pcrs);
+  ASSERT_TRUE(ok_);
+  EXPECT_EQ(AsList(map).GetKind(), 3);
+  EXPECT_TRUE(Equal(*map, *List(3, {MapEntry(Int(0), Blob({0xaa})), MapEntry(Int(7), Blob({0xbb}))})));
+}
+
+TEST_F(NativeToValue, MethodInputsAreOperationInputs) {
+  WidgetsSvc::CreateMethod::Input create;
+  create.spec = MakeEndpoint("h", 2);
+  EXPECT_TRUE(Equal(*Convert(create), *Struct("operation-input", {{"spec", EndpointValue("h", 2)}})));
+
+  WidgetsSvc::ListMethod::Input list;
+  EXPECT_TRUE(Equal(*Convert(list), *Struct("operation-input", {{"filter", Unset()}})));
+
+  EXPECT_TRUE(Equal(*Convert(WidgetsSvc::GetAllMethod::Input()), *Struct("operation-input", {})));
+  EXPECT_TRUE(Equal(*Convert(::Tovri::OperationInput()), *Struct("operation-input", {})));
+}
+
+TEST_F(NativeToValue, UndeclaredFieldsAreWrittenBackShared) {
+  const ValuePtr extra = Str("kept");
+  Endpoint endpoint;
+  endpoint.host = "h";
+  endpoint.port = 1;
+  endpoint.unknownFields = StructValue::GetInstance("unknownFields");
+  endpoint.unknownFields->SetField("zone", extra);
+  const ValuePtr value = Convert(endpoint);
+  ASSERT_TRUE(ok_);
+  const auto& fields = AsCompound(value).GetFields();
+  EXPECT_EQ(fields.size(), 3u);
+  EXPECT_EQ(fields.at("zone"), extra);
+}
+
+TEST_F(NativeToValue, LocalizableMessageHasTheShapeOfErrorMessages) {
+  const ::Tovri::BaseMessage base("some.id", "Some {1} text", {"arg"});
+  const ::Com::Corvane::Tovri::Std::LocalizableMessage message(base);
+  const auto error = ::Tovri::Data::ErrorValue::Create("x", std::list<::Tovri::BaseMessage>{base});
+  const ValuePtr expected = AsList(error->FindField("messages")).GetElements().front();
+  EXPECT_TRUE(Equal(*Convert(message), *expected));
+}
+
+TEST_F(NativeToValue, StandardErrorIsNamedByItsIdWithMessages) {
+  ::Com::Corvane::Tovri::Std::Errors::NotFound error;
+  error.messages.push_back(std::make_shared<::Com::Corvane::Tovri::Std::LocalizableMessage>(
+      ::Tovri::BaseMessage("some.id", "text", {})));
+  const ValuePtr value = Convert(error);
+  ASSERT_TRUE(ok_);
+  EXPECT_EQ(AsCompound(value).GetName(), "com.corvane.tovri.std.errors.not_found");
+  const auto& messages = AsList(AsCompound(value).GetFields().at("messages"));
+  ASSERT_EQ(messages.GetElements().size(), 1u);
+  EXPECT_EQ(AsCompound(messages.GetElements().front()).GetName(),
+            "com.corvane.tovri.std.localizable_message");
+}
+
+// --- Failure table: a null required structure reference ---------------------
+
+TEST_F(NativeToValue, NullRequiredStructureFailsNamingTheStructure) {
+  WidgetsSvc::CreateMethod::Input create;
+  Convert(create);
+  EXPECT_FALSE(ok_);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_.front().id, "tovri.data.unset.non.optional.field");
+  EXPECT_EQ(messages_.front().args, std::list<std::string>{"com.corvane.test.endpoint"});
+}
+
+TEST_F(NativeToValue, NullListElementFailsOnceAndStops) {
+  std::list<std::shared_ptr<const Endpoint>> mirrors{MakeEndpoint("m1", 1), nullptr};
+  Convert(mirrors);
+  EXPECT_FALSE(ok_);
+  EXPECT_EQ(Ids(messages_), std::vector<std::string>{"tovri.data.unset.non.optional.field"});
+}
+
+TEST_F(NativeToValue, SeveralNullReferencesReportOnlyTheOneReachedFirst) {
+  AllKinds all = MakeAllKinds();
+  all.endpoint = nullptr;
+  all.bank = nullptr;  // declared later, so converted first
+  const ValuePtr value = Convert(all);
+  EXPECT_FALSE(ok_);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_.front().args, std::list<std::string>{"com.corvane.test.pcr_bank"});
+  // Stopped: fields queued before "bank" (such as "text") were never filled.
+  EXPECT_EQ(AsCompound(value).GetFields().at("text"), nullptr);
+}
+
+}  // namespace
+}  // namespace TestTypes
+}  // namespace Dral

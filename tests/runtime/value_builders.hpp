@@ -1,0 +1,60 @@
+// Terse builders of dynamic values for the conversion tests.
+#pragma once
+
+#include <initializer_list>
+#include <list>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <tovri/core/message.hpp>
+#include <tovri/core/types.hpp>
+#include <tovri/core/value.hpp>
+
+namespace Dral {
+namespace TestValues {
+
+using ::Tovri::Data::ValuePtr;
+
+inline ValuePtr Str(const std::string& text) { return ::Tovri::Data::StringValue::GetInstance(text); }
+inline ValuePtr Int(long long number) { return ::Tovri::Data::IntegerValue::GetInstance(number); }
+inline ValuePtr Bool(bool flag) { return ::Tovri::Data::BooleanValue::GetInstance(flag); }
+inline ValuePtr Blob(std::vector<unsigned char> bytes) {
+  return ::Tovri::Data::BlobValue::GetInstance(std::move(bytes));
+}
+inline ValuePtr Secret(const std::string& text) {
+  return ::Tovri::Data::SecretValue::GetInstance(::Tovri::SecretString(text));
+}
+inline ValuePtr Unset() { return ::Tovri::Data::OptionalValue::GetInstance(); }
+inline ValuePtr Opt(ValuePtr content) {
+  return ::Tovri::Data::OptionalValue::GetInstance(std::move(content));
+}
+
+inline ValuePtr List(int kind, std::initializer_list<ValuePtr> elements) {
+  auto list = ::Tovri::Data::ListValue::GetInstance(kind);
+  for (const ValuePtr& element : elements) list->Append(element);
+  return list;
+}
+inline ValuePtr List(std::initializer_list<ValuePtr> elements) { return List(1, elements); }
+
+inline std::shared_ptr<::Tovri::Data::StructValue> Struct(
+    const std::string& name, std::initializer_list<std::pair<const char*, ValuePtr>> fields) {
+  auto structure = ::Tovri::Data::StructValue::GetInstance(name);
+  for (const auto& field : fields) structure->SetField(field.first, field.second);
+  return structure;
+}
+
+inline ValuePtr MapEntry(ValuePtr key, ValuePtr value) {
+  return Struct("map-entry", {{"key", std::move(key)}, {"value", std::move(value)}});
+}
+
+// The ids of `messages`, in order.
+inline std::vector<std::string> Ids(const std::list<::Tovri::BaseMessage>& messages) {
+  std::vector<std::string> ids;
+  for (const auto& message : messages) ids.push_back(message.id);
+  return ids;
+}
+
+}  // namespace TestValues
+}  // namespace Dral
