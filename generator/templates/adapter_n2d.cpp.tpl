@@ -1,0 +1,3 @@
+void $owner::AdapterHelper::AddFields(N2DHelper& h) {
+$fields
+}

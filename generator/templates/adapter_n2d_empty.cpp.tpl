@@ -1,0 +1,1 @@
+void $owner::AdapterHelper::AddFields(N2DHelper&) {}

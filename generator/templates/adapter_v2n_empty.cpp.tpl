@@ -1,0 +1,3 @@
+void $owner::AdapterHelper::AddFields($params) {
+  ::Tovri::Data::BaseNative::AdapterHelper::AddUnknownFields(h.GetSource(), obj->unknownFields);
+}

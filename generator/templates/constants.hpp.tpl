@@ -1,0 +1,3 @@
+struct Constants {
+  static constexpr const char* RESOURCE_TYPE = $resource_type;
+};

@@ -1,0 +1,2 @@
+template <>
+std::shared_ptr<StructInfo> StructInfo::Create<$type>();

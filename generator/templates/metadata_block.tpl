@@ -1,0 +1,8 @@
+
+namespace Tovri {
+namespace Metadata {
+
+$metadata
+
+}  // namespace Metadata
+}  // namespace Tovri

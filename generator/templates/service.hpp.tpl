@@ -1,0 +1,5 @@
+// Service "$id".
+class $cls {
+ public:
+$members
+};

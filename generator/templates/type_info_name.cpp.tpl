@@ -1,0 +1,3 @@
+std::string TypeInfo<$type>::name() {
+  return $name;
+}

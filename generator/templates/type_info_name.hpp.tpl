@@ -1,0 +1,4 @@
+template <>
+struct TypeInfo<$type> {
+  static std::string name();
+};

@@ -1,0 +1,1 @@
+"""Code generator for the trusted-infrastructure catalogue."""
