@@ -1,0 +1,197 @@
+// The client road against a provider that records each invocation and lets
+// the test answer it.
+#include <dral/client/method_invoker.hpp>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <boost/optional/optional_io.hpp>
+
+#include "provider/gadgets_svc.hpp"
+
+namespace {
+
+using Dral::Test::GadgetsSvc;
+using Tovri::Progress;
+using Tovri::Core::AsyncActivation;
+using Tovri::Core::MethodResult;
+using ErrorPtr = std::shared_ptr<const Tovri::Data::ErrorValue>;
+
+class RecordingProvider : public Tovri::Core::ApiProvider {
+ public:
+  struct Call {
+    std::shared_ptr<const Tovri::Core::MethodIdentifier> method;
+    Tovri::Data::ValuePtr input;
+    std::shared_ptr<AsyncActivation> activation;
+    Tovri::Core::AsyncApiResultCb answer;
+  };
+
+  void Invoke(const std::shared_ptr<const Tovri::Core::MethodIdentifier>& method,
+              const Tovri::Data::ValuePtr& input, const std::shared_ptr<AsyncActivation>& activation,
+              const Tovri::Core::AsyncApiResultCb& answer) override {
+    calls.push_back(Call{method, input, activation, answer});
+  }
+
+  std::vector<Call> calls;
+};
+
+// Every delivery an AsyncResult<T> received.
+template <class T>
+struct Outcomes {
+  struct Entry {
+    boost::optional<T> value;
+    ErrorPtr error;
+    Progress progress;
+  };
+  std::vector<Entry> entries;
+
+  Tovri::AsyncResult<T, Tovri::AsyncResultTerminateCbPolicy> Result() {
+    return [this](const boost::optional<T>& v, const ErrorPtr& e, const Progress& p) {
+      entries.push_back(Entry{v, e, p});
+    };
+  }
+};
+
+std::vector<std::string> MessageIds(const ErrorPtr& error) {
+  std::vector<std::string> ids;
+  for (const auto& m : error->GetMessages()) ids.push_back(m.message.id);
+  return ids;
+}
+
+class InvokerTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<RecordingProvider> provider = std::make_shared<RecordingProvider>();
+  std::shared_ptr<AsyncActivation> activation = std::make_shared<AsyncActivation>();
+  GadgetsSvc::AsyncServiceStub stub{std::make_shared<Tovri::Stub::AsyncApiStub>(provider)};
+
+  std::shared_ptr<const GadgetsSvc::CreateSpec> Spec(bool withAddress) {
+    auto spec = std::make_shared<GadgetsSvc::CreateSpec>();
+    spec->name = "g1";
+    if (withAddress) {
+      auto address = std::make_shared<GadgetsSvc::Endpoint>();
+      address->host = "h";
+      address->port = 7;
+      spec->address = address;
+    }
+    return spec;
+  }
+};
+
+TEST_F(InvokerTest, OperationWithoutParametersSendsTheEmptyOperationInput) {
+  Outcomes<std::list<std::shared_ptr<const GadgetsSvc::Summary>>> out;
+  stub.List(activation, out.Result());
+  ASSERT_EQ(provider->calls.size(), 1u);
+  const auto& call = provider->calls[0];
+  EXPECT_EQ(call.method->GetInterface()->GetName(), "com.corvane.test.gadgets");
+  EXPECT_EQ(call.method->GetName(), "list");
+  const auto* input = dynamic_cast<const Tovri::Data::StructValue*>(call.input.get());
+  ASSERT_NE(input, nullptr);
+  EXPECT_EQ(input->GetName(), Tovri::Data::TypeInfo<Tovri::OperationInput>::name());
+  EXPECT_TRUE(input->GetFields().empty());
+  EXPECT_EQ(call.activation, activation);
+  EXPECT_TRUE(out.entries.empty());
+}
+
+TEST_F(InvokerTest, TwoCallsGetDistinctEqualMethodIdentifiers) {
+  Outcomes<Tovri::Void> out;
+  stub.Delete("a", activation, out.Result());
+  stub.Delete("b", activation, out.Result());
+  ASSERT_EQ(provider->calls.size(), 2u);
+  EXPECT_NE(provider->calls[0].method, provider->calls[1].method);
+  EXPECT_NE(provider->calls[0].method->GetInterface(), provider->calls[1].method->GetInterface());
+  EXPECT_EQ(*provider->calls[0].method, *provider->calls[1].method);
+}
+
+TEST_F(InvokerTest, InputNotConvertingFailsBeforeInvokeReturnsWithoutFrameworkCall) {
+  Outcomes<std::string> out;
+  const auto result = out.Result();
+  stub.Create(Spec(false), activation, result);
+  EXPECT_TRUE(provider->calls.empty());
+  ASSERT_EQ(out.entries.size(), 1u);
+  const ErrorPtr& error = out.entries[0].error;
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->GetId(), "com.corvane.tovri.std.errors.invalid_argument");
+  EXPECT_EQ(MessageIds(error), std::vector<std::string>{"tovri.data.unset.non.optional.field"});
+  EXPECT_EQ(error->GetMessages()[0].message.args.front(), "com.corvane.test.gadgets.endpoint");
+  EXPECT_EQ(out.entries[0].progress, Tovri::FinalProgress());
+  // The caller's own object was completed, so it is terminated.
+  EXPECT_DEATH(result.progress(Progress{0, 1, 2}), "");
+}
+
+TEST_F(InvokerTest, CallsThatReachTheFrameworkCompleteOnlyTheirCopy) {
+  Outcomes<Tovri::Void> out;
+  const auto result = out.Result();
+  stub.Delete("a", activation, result);
+  stub.Delete("b", activation, result);
+  for (auto& call : provider->calls) {
+    call.answer(MethodResult::GetInstance(Tovri::Data::VoidValue::GetInstance(), nullptr),
+                Tovri::FinalProgress());
+  }
+  ASSERT_EQ(out.entries.size(), 2u);
+  EXPECT_TRUE(out.entries[0].value);
+  result.progress(Progress{0, 1, 2});  // still open
+  EXPECT_EQ(out.entries.size(), 3u);
+}
+
+TEST_F(InvokerTest, AnswersReachTheCallerAsNativeValueErrorOrProgress) {
+  Outcomes<std::string> out;
+  stub.Create(Spec(true), activation, out.Result());
+  auto& answer = provider->calls.at(0).answer;
+  answer(nullptr, Progress{0, 1, 3});
+  answer(nullptr, Progress{0, 2, 3});
+  answer(MethodResult::GetInstance(Tovri::Data::StringValue::GetInstance("g-1"), nullptr),
+         Tovri::FinalProgress());
+  ASSERT_EQ(out.entries.size(), 3u);
+  EXPECT_FALSE(out.entries[0].value);
+  EXPECT_FALSE(out.entries[0].error);
+  EXPECT_EQ(out.entries[1].progress, (Progress{0, 2, 3}));
+  EXPECT_EQ(out.entries[2].value, std::string("g-1"));
+  EXPECT_EQ(out.entries[2].progress, Tovri::FinalProgress());
+}
+
+TEST_F(InvokerTest, FailureRowsOfTheAnswer) {
+  Outcomes<std::string> out;
+  for (int i = 0; i < 4; ++i) stub.Create(Spec(true), activation, out.Result());
+  const auto declared = Tovri::Data::ErrorValue::GetInstance("com.corvane.tovri.std.errors.already_exists");
+  // An error value is passed unchanged, even beside an output.
+  provider->calls[0].answer(MethodResult::GetInstance(nullptr, declared), Tovri::FinalProgress());
+  provider->calls[1].answer(MethodResult::GetInstance(Tovri::Data::StringValue::GetInstance("x"), declared),
+                            Tovri::FinalProgress());
+  // Neither output nor error.
+  provider->calls[2].answer(MethodResult::GetInstance(nullptr, nullptr), Tovri::FinalProgress());
+  // An output that does not convert to std::string.
+  provider->calls[3].answer(MethodResult::GetInstance(Tovri::Data::ListValue::GetInstance(), nullptr),
+                            Tovri::FinalProgress());
+  ASSERT_EQ(out.entries.size(), 4u);
+  EXPECT_EQ(out.entries[0].error, declared);
+  EXPECT_EQ(out.entries[1].error, declared);
+  EXPECT_FALSE(out.entries[1].value);
+  EXPECT_FALSE(out.entries[2].error);
+  EXPECT_FALSE(out.entries[2].value);
+  ASSERT_TRUE(out.entries[3].error);
+  EXPECT_EQ(out.entries[3].error->GetId(), "invalid_argument");
+  EXPECT_FALSE(MessageIds(out.entries[3].error).empty());
+  for (const auto& entry : out.entries) EXPECT_EQ(entry.progress, Tovri::FinalProgress());
+}
+
+TEST(InvokerLocalizer, FixedLocaleWithEmptyLocalizerAnewOnEveryCall) {
+  const auto first = Tovri::Stub::AsyncMethodInvoker::MakeRequestLocalizer();
+  const auto second = Tovri::Stub::AsyncMethodInvoker::MakeRequestLocalizer();
+  ASSERT_TRUE(first.localizer);
+  ASSERT_TRUE(first.localeSpec);
+  EXPECT_TRUE(first.localizer->empty());
+  EXPECT_NE(first.localizer, second.localizer);
+  EXPECT_NE(first.localeSpec, second.localeSpec);
+  const auto& locale = *first.localeSpec;
+  EXPECT_EQ(locale.first.tag, "en_US");
+  EXPECT_EQ(locale.first.language, "en");
+  EXPECT_EQ(locale.first.territory, "US");
+  EXPECT_EQ(locale.second.language, "C");
+  EXPECT_EQ(locale.timezone.GetId(), "Etc/UTC");
+  EXPECT_FALSE(locale.firstError);
+  EXPECT_FALSE(locale.secondError);
+}
+
+}  // namespace
