@@ -1,0 +1,201 @@
+// Validation of native structures before an implementation sees them.
+//
+// Checks, in this order, each ending the validation at its first failure:
+//   - undeclared fields (REJECT_EXTRA_FIELDS only): one
+//      "tovri.data.compound.field.extra" (native class name, field name, "")
+//      per field of the holder in ascending name order; an input then adds
+//      "tovri.invoke.invalid.input" (operation). A present but empty holder
+//      fails too, with no field message.
+//   - required structure fields, in declaration order: a null one fails
+//      silently, a present one is validated with the same policy.
+//   - union case fields against the tag: "...isnotset.short" or
+//      "...isset.short" (structure wire name, case field in lower camel
+//      case), or "tovri.data.union.missing.tag.field" ("type") for an
+//      `_UNKNOWN` tag with no case set.
+//   - structure parameters of an operation input: a null required one adds
+//      "tovri.invoke.invalid.input"; an unset optional one is skipped; a
+//      present one is validated with REJECT_EXTRA_FIELDS and, when it fails,
+//      "tovri.invoke.invalid.input" follows its own messages.
+// Nested structures are validated with an explicit stack, not by recursion.
+//
+// Generated code. Beside every structure X (after its class, before any use)
+// the header declares
+//
+//   namespace Tovri { namespace Data { namespace Validator {
+//   template <> struct Rules<::Ns::X> {
+//     static bool Check(const ::Ns::X& v, Checker& c);
+//   };
+//   template <> bool isValid<::Ns::X>(const ::Ns::X& v, Policy p, std::list<::Tovri::BaseMessage>& m);
+//   }}}
+//
+// and the source defines them, `Check` chaining with && (the first false ends
+// the structure's checks; descents are queued and run afterwards, in order):
+//
+//   bool Rules<X>::Check(const X& v, Checker& c) {                 // plain
+//     return c.CheckUndeclaredFields(v, "::Ns::X");
+//   }
+//   bool Rules<X>::Check(const X& v, Checker& c) {                 // required structures
+//     return c.CheckUndeclaredFields(v, "::Ns::X") && c.DescendRequired(v.address) &&
+//            c.DescendRequired(v.trustedCA);
+//   }
+//   bool Rules<X>::Check(const X& v, Checker& c) {                 // union, per case field
+//     return c.CheckUndeclaredFields(v, "::Ns::X") &&
+//            c.CheckUnionCase<XAnnotations::UnionTags, 0, XAnnotations::NativeInfoUnionCases>(
+//                v, v.type, v.nativeInfo, "nativeInfo");
+//   }
+//   bool Rules<Svc::CreateMethod::Input>::Check(const Svc::CreateMethod::Input& v, Checker& c) {  // input
+//     return c.CheckInputUndeclaredFields(v, "::Ns::Svc::CreateMethod::Input", "::Ns::Svc::Create") &&
+//            c.DescendParameter(v.spec, "::Ns::Svc::Create");   // per structure parameter
+//   }
+//   template <> bool isValid<X>(const X& v, Policy p, std::list<::Tovri::BaseMessage>& m) {
+//     return Validate(v, p, m);
+//   }
+#pragma once
+
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <tovri/core/message.hpp>
+#include <tovri/core/type_info.hpp>
+
+#include <dral/runtime/message.hpp>
+#include <dral/runtime/native.hpp>
+
+namespace Tovri {
+namespace Data {
+namespace Validator {
+
+enum Policy {
+  // Undeclared fields are ignored.
+  ALLOW_EXTRA_FIELDS = 0,
+  // Each undeclared field is reported and makes the structure invalid.
+  REJECT_EXTRA_FIELDS = 1,
+};
+
+// Validates `value`, appending what it finds to `messages`; true when no
+// check failed. Specialised per structure and operation input.
+template <class T>
+bool isValid(const T& value, Policy policy, std::list<BaseMessage>& messages);
+
+class Checker;
+
+// The checks of one structure type: `static bool Check(const T&, Checker&)`.
+template <class T>
+struct Rules;
+
+namespace Detail {
+
+// Runs T's checks on `object`; false ends the validation.
+using ExpandFn = bool (*)(const void* object, Checker& checker);
+
+template <class T>
+bool Expand(const void* object, Checker& checker) {
+  return Rules<T>::Check(*static_cast<const T*>(object), checker);
+}
+
+// One unit of pending work.
+struct Task {
+  enum Kind {
+    kStructure,  // validate `object`; a null one fails silently
+    kParameter,  // an input's structure parameter; a null one fails with `operation`
+    kInputEnd,   // passed: the parameter validated; met while failing: report `operation`
+  };
+  Kind kind;
+  const void* object;
+  ExpandFn expand;
+  Policy policy;
+  const char* operation;
+};
+
+// Validates `object` with `expand` and every descent it queues.
+bool Run(const void* object, ExpandFn expand, Policy policy, std::list<BaseMessage>& messages);
+
+}  // namespace Detail
+
+// The checks a structure's Rules use. The Check* operations run at once and
+// return false on failure; the Descend* operations queue a nested
+// validation, run after the structure's own checks, and return true.
+class Checker {
+ public:
+  Checker(Policy policy, std::list<BaseMessage>& messages, std::vector<Detail::Task>& queued) noexcept
+      : policy_(policy), messages_(&messages), queued_(&queued) {}
+
+  Policy GetPolicy() const noexcept { return policy_; }
+
+  // Undeclared fields. `nativeName` is the class name with leading "::".
+  bool CheckUndeclaredFields(const BaseNative& value, const char* nativeName);
+  // Undeclared fields of an operation input; `operation` is the operation's native name.
+  bool CheckInputUndeclaredFields(const BaseNative& value, const char* nativeName, const char* operation);
+
+  // One union case field against the tag. `Tags::Strings::values[TagIndex]` names the
+  // tag field, `Cases` lists the tag values selecting the case; `caseName`
+  // is the case field's lower-camel name.
+  template <class Tags, std::size_t TagIndex, class Cases, class T, class Tag, class Member>
+  bool CheckUnionCase(const T& value, const Tag& tag, const Member& caseField, const char* caseName);
+
+  // One required structure field.
+  template <class U>
+  bool DescendRequired(const std::shared_ptr<const U>& field) {
+    queued_->push_back(
+        Detail::Task{Detail::Task::kStructure, field.get(), &Detail::Expand<U>, policy_, nullptr});
+    return true;
+  }
+  // Optional structure fields are never descended into.
+  template <class U>
+  bool DescendRequired(const OptionalPtr<const U>& field) = delete;
+
+  // One structure parameter of an operation input.
+  template <class U>
+  bool DescendParameter(const std::shared_ptr<const U>& parameter, const char* operation) {
+    queued_->push_back(Detail::Task{Detail::Task::kParameter, parameter.get(), &Detail::Expand<U>,
+                                    REJECT_EXTRA_FIELDS, operation});
+    return true;
+  }
+  template <class U>
+  bool DescendParameter(const OptionalPtr<const U>& parameter, const char* operation) {
+    if (!parameter) return true;
+    return DescendParameter(static_cast<const std::shared_ptr<const U>&>(parameter), operation);
+  }
+
+ private:
+  bool ReportUndeclared(const BaseNative& value, const char* nativeName, const char* operation);
+  void Report(const char* id, const std::string& structName, const char* caseName);
+  void ReportMissingTag(const char* tagField);
+
+  Policy policy_;
+  std::list<BaseMessage>* messages_;
+  std::vector<Detail::Task>* queued_;
+};
+
+template <class Tags, std::size_t TagIndex, class Cases, class T, class Tag, class Member>
+bool Checker::CheckUnionCase(const T&, const Tag& tag, const Member& caseField, const char* caseName) {
+  const bool set = static_cast<bool>(caseField);
+  const bool selects = !tag.IsUnknown() && static_cast<bool>(UnionCaseAnyEnumValue<Cases>()(tag.ToString()));
+  if (selects) {
+    if (set) return true;
+    Report("tovri.data.union.invalid.case.state.isnotset.short", TypeInfo<T>::name(), caseName);
+    return false;
+  }
+  if (set) {
+    Report("tovri.data.union.invalid.case.state.isset.short", TypeInfo<T>::name(), caseName);
+    return false;
+  }
+  if (tag.IsUnknown()) {
+    ReportMissingTag(Tags::Strings::values[TagIndex]);
+    return false;
+  }
+  return true;
+}
+
+// The body of every isValid specialisation.
+template <class T>
+bool Validate(const T& value, Policy policy, std::list<BaseMessage>& messages) {
+  return Detail::Run(&value, &Detail::Expand<T>, policy, messages);
+}
+
+}  // namespace Validator
+}  // namespace Data
+}  // namespace Tovri

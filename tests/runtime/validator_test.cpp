@@ -1,0 +1,289 @@
+#include <dral/runtime/validator.hpp>
+
+#include <pthread.h>
+
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "runtime/test_types.hpp"
+#include "runtime/test_types_validation.hpp"
+#include "runtime/value_builders.hpp"
+
+namespace {
+
+using ::Tovri::BaseMessage;
+using ::Tovri::Data::Validator::ALLOW_EXTRA_FIELDS;
+using ::Tovri::Data::Validator::isValid;
+using ::Tovri::Data::Validator::Policy;
+using ::Tovri::Data::Validator::REJECT_EXTRA_FIELDS;
+namespace T = ::Dral::TestTypes;
+
+BaseMessage Extra(const char* type, const std::string& field) {
+  const std::string id = "tovri.data.compound.field.extra";
+  return ::Tovri::MakeMessage(id, ::Tovri::Message<::Tovri::CoreTag>::DefaultMessageForId(id), type, field,
+                              "");
+}
+BaseMessage InvalidInput(const char* operation) {
+  return ::Tovri::Message<::Tovri::CoreTag>("tovri.invoke.invalid.input", operation);
+}
+BaseMessage CaseState(const char* id, const char* caseName) {
+  return ::Tovri::Message<::Tovri::CoreTag>(id, "com.corvane.test.provider_info", caseName);
+}
+const char* const kIsSet = "tovri.data.union.invalid.case.state.isset.short";
+const char* const kIsNotSet = "tovri.data.union.invalid.case.state.isnotset.short";
+
+std::shared_ptr<::Tovri::Data::StructValue> Holder(std::initializer_list<const char*> names) {
+  auto holder = ::Tovri::Data::StructValue::GetInstance("unknownFields");
+  for (const char* name : names) holder->SetField(name, ::Dral::TestValues::Str("x"));
+  return holder;
+}
+
+std::shared_ptr<const T::Endpoint> MakeEndpoint(std::initializer_list<const char*> extra = {}) {
+  auto endpoint = std::make_shared<T::Endpoint>();
+  endpoint->host = "h";
+  if (extra.size() != 0) endpoint->unknownFields = Holder(extra);
+  return endpoint;
+}
+
+std::shared_ptr<const T::Route> MakeRoute(std::shared_ptr<const T::Endpoint> from,
+                                          std::shared_ptr<const T::Endpoint> to) {
+  auto route = std::make_shared<T::Route>();
+  route->from = std::move(from);
+  route->to = std::move(to);
+  return route;
+}
+
+template <class X>
+std::list<BaseMessage> Validated(const X& value, Policy policy, bool expected) {
+  std::list<BaseMessage> messages;
+  EXPECT_EQ(isValid(value, policy, messages), expected);
+  return messages;
+}
+
+// --- Check 1: undeclared fields --------------------------------------------------
+
+TEST(ValidationUndeclaredFields, ReportedInNameOrderUnderReject) {
+  // Received through the converter, which keeps them in the holder.
+  using namespace ::Dral::TestValues;
+  T::Endpoint endpoint;
+  std::list<BaseMessage> converted;
+  ASSERT_TRUE(::Tovri::Data::ValueToNativeAdapter::Adapt(
+      Struct("com.corvane.test.endpoint",
+             {{"host", Str("h")}, {"port", Int(1)}, {"b", Int(2)}, {"a", Int(3)}}),
+      endpoint, converted));
+
+  EXPECT_EQ(Validated(endpoint, REJECT_EXTRA_FIELDS, false),
+            (std::list<BaseMessage>{Extra("::Dral::TestTypes::Endpoint", "a"),
+                                    Extra("::Dral::TestTypes::Endpoint", "b")}));
+  EXPECT_NE(Extra("::Dral::TestTypes::Endpoint", "a").defaultMessage.find('a'), std::string::npos);
+  EXPECT_TRUE(Validated(endpoint, ALLOW_EXTRA_FIELDS, true).empty());
+  EXPECT_TRUE(Validated(endpoint, static_cast<Policy>(7), true).empty());  // anything but 1 allows
+}
+
+TEST(ValidationUndeclaredFields, EmptyHolderStillFails) {
+  T::Endpoint endpoint;
+  endpoint.unknownFields = Holder({});
+  EXPECT_TRUE(Validated(endpoint, REJECT_EXTRA_FIELDS, false).empty());
+
+  T::WidgetsSvc::GetAllMethod::Input input;
+  input.unknownFields = Holder({});
+  EXPECT_EQ(Validated(input, REJECT_EXTRA_FIELDS, false),
+            (std::list<BaseMessage>{InvalidInput("::Dral::TestTypes::WidgetsSvc::GetAll")}));
+}
+
+TEST(ValidationUndeclaredFields, AppendsAfterExistingMessages) {
+  std::list<BaseMessage> messages{BaseMessage("earlier", "text", {})};
+  EXPECT_FALSE(isValid(*MakeEndpoint({"z"}), REJECT_EXTRA_FIELDS, messages));
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages.front().id, "earlier");
+  EXPECT_EQ(messages.back(), Extra("::Dral::TestTypes::Endpoint", "z"));
+}
+
+// --- Check 3: required structures ------------------------------------------------
+
+TEST(ValidationRequiredStructures, NullFailsSilentlyInDeclarationOrder) {
+  EXPECT_TRUE(Validated(*MakeRoute(MakeEndpoint(), MakeEndpoint()), REJECT_EXTRA_FIELDS, true).empty());
+  EXPECT_TRUE(Validated(*MakeRoute(nullptr, MakeEndpoint()), REJECT_EXTRA_FIELDS, false).empty());
+  EXPECT_TRUE(Validated(*MakeRoute(MakeEndpoint(), nullptr), REJECT_EXTRA_FIELDS, false).empty());
+  // `from` is checked first: its messages come, and `to` is never reached.
+  EXPECT_EQ(Validated(*MakeRoute(MakeEndpoint({"f"}), MakeEndpoint({"t"})), REJECT_EXTRA_FIELDS, false),
+            (std::list<BaseMessage>{Extra("::Dral::TestTypes::Endpoint", "f")}));
+  EXPECT_TRUE(Validated(*MakeRoute(MakeEndpoint({"f"}), nullptr), REJECT_EXTRA_FIELDS, false).size() == 1u);
+}
+
+TEST(ValidationRequiredStructures, NestedStructuresTakeThePolicy) {
+  EXPECT_TRUE(
+      Validated(*MakeRoute(MakeEndpoint({"f"}), MakeEndpoint({"t"})), ALLOW_EXTRA_FIELDS, true).empty());
+  T::Route route = *MakeRoute(MakeEndpoint(), MakeEndpoint({"t"}));
+  route.unknownFields = Holder({"r"});
+  EXPECT_EQ(Validated(route, REJECT_EXTRA_FIELDS, false),
+            (std::list<BaseMessage>{Extra("::Dral::TestTypes::Route", "r")}));
+}
+
+// --- Check 4: unions -------------------------------------------------------------
+
+struct UnionCase {
+  T::ProviderType type;
+  bool native;
+  bool url;
+  std::list<BaseMessage> expected;
+};
+
+TEST(ValidationUnions, CaseFieldsAgreeWithTheTag) {
+  const UnionCase cases[] = {
+      {T::ProviderType(T::ProviderType::NATIVE), true, false, {}},
+      {T::ProviderType(T::ProviderType::NATIVE), false, false, {CaseState(kIsNotSet, "nativeInfo")}},
+      {T::ProviderType(T::ProviderType::NATIVE), true, true, {CaseState(kIsSet, "trustAuthorityUrl")}},
+      {T::ProviderType(T::ProviderType::TRUST_AUTHORITY), false, true, {}},
+      {T::ProviderType(T::ProviderType::TRUST_AUTHORITY), true, true, {CaseState(kIsSet, "nativeInfo")}},
+      {T::ProviderType(T::ProviderType::TRUST_AUTHORITY),
+       false,
+       false,
+       {CaseState(kIsNotSet, "trustAuthorityUrl")}},
+      {T::ProviderType(), true, false, {CaseState(kIsSet, "nativeInfo")}},
+      {T::ProviderType(),
+       false,
+       false,
+       {::Tovri::Message<::Tovri::CoreTag>("tovri.data.union.missing.tag.field", "type")}},
+      {T::ProviderType(std::string("NATIVE_V2")),
+       false,
+       false,
+       {::Tovri::Message<::Tovri::CoreTag>("tovri.data.union.missing.tag.field", "type")}},
+  };
+  for (const UnionCase& c : cases) {
+    T::ProviderInfo info;
+    info.type = c.type;
+    if (c.native) info.nativeInfo = ::Tovri::MakeOptionalPtr<const T::NativeDetails>();
+    if (c.url) info.trustAuthorityUrl = std::string("https://ta");
+    EXPECT_EQ(Validated(info, REJECT_EXTRA_FIELDS, c.expected.empty()), c.expected)
+        << c.type.ToString() << " native=" << c.native << " url=" << c.url;
+  }
+}
+
+TEST(ValidationUnions, SetCaseContentIsNotValidated) {
+  T::ProviderInfo info;
+  info.type = T::ProviderType::NATIVE;
+  auto details = std::make_shared<T::NativeDetails>();
+  details->unknownFields = Holder({"x"});
+  info.nativeInfo =
+      ::Tovri::OptionalPtr<const T::NativeDetails>(std::shared_ptr<const T::NativeDetails>(details));
+  EXPECT_TRUE(Validated(info, REJECT_EXTRA_FIELDS, true).empty());
+}
+
+// --- Check 5: operation inputs -----------------------------------------------------
+
+TEST(ValidationInputs, RequiredParameter) {
+  const char* const op = "::Dral::TestTypes::WidgetsSvc::Create";
+  T::WidgetsSvc::CreateMethod::Input input;
+  EXPECT_EQ(Validated(input, REJECT_EXTRA_FIELDS, false), (std::list<BaseMessage>{InvalidInput(op)}));
+
+  input.spec = MakeEndpoint();
+  EXPECT_TRUE(Validated(input, REJECT_EXTRA_FIELDS, true).empty());
+
+  // Nested messages first, the input's last; parameters always reject.
+  input.spec = MakeEndpoint({"x"});
+  const std::list<BaseMessage> nested{Extra("::Dral::TestTypes::Endpoint", "x"), InvalidInput(op)};
+  EXPECT_EQ(Validated(input, REJECT_EXTRA_FIELDS, false), nested);
+  EXPECT_EQ(Validated(input, ALLOW_EXTRA_FIELDS, false), nested);
+
+  // The input's own undeclared fields end its check before the parameter.
+  input.unknownFields = Holder({"y"});
+  EXPECT_EQ(Validated(input, REJECT_EXTRA_FIELDS, false),
+            (std::list<BaseMessage>{Extra("::Dral::TestTypes::WidgetsSvc::CreateMethod::Input", "y"),
+                                    InvalidInput(op)}));
+  EXPECT_EQ(Validated(input, ALLOW_EXTRA_FIELDS, false), nested);
+}
+
+TEST(ValidationInputs, OptionalParameter) {
+  T::WidgetsSvc::ListMethod::Input input;
+  EXPECT_TRUE(Validated(input, REJECT_EXTRA_FIELDS, true).empty());
+  input.filter = ::Tovri::OptionalPtr<const T::Endpoint>(MakeEndpoint());
+  EXPECT_TRUE(Validated(input, REJECT_EXTRA_FIELDS, true).empty());
+  input.filter = ::Tovri::OptionalPtr<const T::Endpoint>(MakeEndpoint({"x"}));
+  EXPECT_EQ(Validated(input, ALLOW_EXTRA_FIELDS, false),
+            (std::list<BaseMessage>{Extra("::Dral::TestTypes::Endpoint", "x"),
+                                    InvalidInput("::Dral::TestTypes::WidgetsSvc::List")}));
+}
+
+TEST(ValidationInputs, NestedRequiredStructureInsideParameter) {
+  const char* const op = "::Dral::TestTypes::RoutesSvc::Create";
+  T::RoutesSvc::CreateMethod::Input input;
+  input.spec = MakeRoute(nullptr, MakeEndpoint());
+  EXPECT_EQ(Validated(input, REJECT_EXTRA_FIELDS, false), (std::list<BaseMessage>{InvalidInput(op)}));
+  input.spec = MakeRoute(MakeEndpoint(), MakeEndpoint({"t"}));
+  EXPECT_EQ(Validated(input, REJECT_EXTRA_FIELDS, false),
+            (std::list<BaseMessage>{Extra("::Dral::TestTypes::Endpoint", "t"), InvalidInput(op)}));
+  input.spec = MakeRoute(MakeEndpoint(), MakeEndpoint());
+  EXPECT_TRUE(Validated(input, REJECT_EXTRA_FIELDS, true).empty());
+
+  T::RoutesSvc::ListMethod::Input list;
+  list.filter = ::Tovri::OptionalPtr<const T::Route>(MakeRoute(MakeEndpoint(), nullptr));
+  EXPECT_EQ(Validated(list, REJECT_EXTRA_FIELDS, false),
+            (std::list<BaseMessage>{InvalidInput("::Dral::TestTypes::RoutesSvc::List")}));
+}
+
+// --- Native stack use ---------------------------------------------------------------
+
+// A required self-reference: every finite value ends in a null link.
+struct Link : ::Tovri::Data::BaseNative {
+  std::shared_ptr<const Link> next;
+};
+
+}  // namespace
+
+namespace Tovri {
+namespace Data {
+namespace Validator {
+template <>
+struct Rules<Link> {
+  static bool Check(const Link& v, Checker& c) {
+    return c.CheckUndeclaredFields(v, "::Link") && c.DescendRequired(v.next);
+  }
+};
+}  // namespace Validator
+}  // namespace Data
+}  // namespace Tovri
+
+namespace {
+
+TEST(ValidationStackUse, LongChainValidatesOnA64KiBStack) {
+  constexpr int kLength = 20000;
+  std::vector<std::shared_ptr<Link>> links(kLength);
+  for (int i = kLength - 1; i >= 0; --i) {
+    links[i] = std::make_shared<Link>();
+    if (i + 1 < kLength) links[i]->next = links[i + 1];
+  }
+  links.back()->unknownFields = Holder({"deep"});
+
+  struct Job {
+    const Link* root;
+    std::list<BaseMessage> messages;
+    bool valid = true;
+  } job{links.front().get(), {}};
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_attr_init(&attr), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attr, 64 * 1024), 0);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, &attr,
+                [](void* arg) -> void* {
+                  auto* j = static_cast<Job*>(arg);
+                  j->valid = ::Tovri::Data::Validator::Validate(*j->root, REJECT_EXTRA_FIELDS, j->messages);
+                  return nullptr;
+                },
+                &job),
+            0);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+  pthread_attr_destroy(&attr);
+
+  EXPECT_FALSE(job.valid);
+  EXPECT_EQ(job.messages, (std::list<BaseMessage>{Extra("::Link", "deep")}));
+  // Unlink front to back so that no destructor recurses down the chain.
+  for (auto& link : links) link->next.reset();
+}
+
+}  // namespace
