@@ -68,7 +68,7 @@ namespace Tovri {
 namespace Data {
 namespace Validator {
 
-enum Policy {
+enum Policy : int {
   // Undeclared fields are ignored.
   ALLOW_EXTRA_FIELDS = 0,
   // Each undeclared field is reported and makes the structure invalid.
