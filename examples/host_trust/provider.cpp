@@ -289,7 +289,7 @@ void AttestationServicesService::Get(const std::string& service, const Activatio
 void AttestationServicesService::Create(const std::shared_ptr<const Svc::CreateSpec>& spec,
                                         const Activation& /*activation*/,
                                         const Svc::CreateMethod::ResultCbType& result) {
-  // The bindings have checked that the spec, its address and its chain are
+  // The bindings have checked that the CreateSpec, its address and its chain are
   // set and carry no undeclared field.
   AnswerLater(result, [spec](HostModel& host) -> ReplyTo<Svc::CreateMethod> {
     if (ErrorPtr refusal = CheckAddress(*spec->address)) return refusal;

@@ -21,7 +21,7 @@ TEST(FwRenderTemplate, PositionalAndAutomaticFields) {
   EXPECT_EQ(RenderTemplate("{2} {}", xy), "y y");  // the counter counts explicit fields too
   EXPECT_EQ(RenderTemplate("a{{b}}c", xy), "a{b}c");
   EXPECT_EQ(RenderTemplate("{1} {3}.", xy), "x .");  // a missing argument renders as nothing
-  EXPECT_EQ(RenderTemplate("{1:>5}", xy), "x");      // specifications are ignored: arguments are text
+  EXPECT_EQ(RenderTemplate("{1:>5}", xy), "x");      // field options are ignored: arguments are text
   EXPECT_EQ(RenderTemplate("end {2", xy), "end y");
   EXPECT_EQ(RenderTemplate("end {", xy), "end x");
   EXPECT_EQ(RenderTemplate("{name} }", xy), "{name} }");

@@ -110,7 +110,7 @@ TEST(FormatPositional, OnlyFirstTwentyIndexCharactersCount) {
   EXPECT_EQ(Ok("{00000000000000000002}", kXY), "y");
 }
 
-TEST(FormatPositional, SpecificationFollowsFirstColon) {
+TEST(FormatPositional, OptionsFollowFirstColon) {
   EXPECT_EQ(Ok("{1:}", kXY), "x");
   EXPECT_EQ(Ok("{:3}|{:-3}|", kXY), "  x|y  |");
   // "-3:z" is not a printf spec; the text is written plainly.
@@ -141,7 +141,7 @@ TEST(FormatPositional, FormatImplDropsErrors) {
   EXPECT_EQ(Tovri::FormatImpl<0>::call("{{}}"), "{}");
 }
 
-TEST(FormatArgument, TextSpecifications) {
+TEST(FormatArgument, TextFieldOptions) {
   EXPECT_EQ(Ok("{1:s}", {"abc"}), "abc");
   EXPECT_EQ(Ok("[{1:5}]", {"ab"}), "[   ab]");
   EXPECT_EQ(Ok("[{1:-10}]", {"ab"}), "[ab        ]");

@@ -72,14 +72,16 @@ TEST(GeneratedValidation, RequiredStructuresAreDescended) {
   auto spec = AttestationSpec();
   EXPECT_TRUE(Ids(*spec, V::REJECT_EXTRA_FIELDS, true).empty());
   spec->trustedCA = WithExtraField(std::make_shared<TI::X509CertChain>());
-  EXPECT_EQ(Ids(*spec, V::REJECT_EXTRA_FIELDS, false), (std::vector<std::string>{"tovri.data.compound.field.extra"}));
+  EXPECT_EQ(Ids(*spec, V::REJECT_EXTRA_FIELDS, false),
+            (std::vector<std::string>{"tovri.data.compound.field.extra"}));
   spec->address = nullptr;  // a null required structure fails silently, before trusted_CA
   EXPECT_TRUE(Ids(*spec, V::REJECT_EXTRA_FIELDS, false).empty());
 }
 
 TEST(GeneratedValidation, OptionalStructuresAreNotDescended) {
   auto providerSpec = std::make_shared<TI::Kms::ProvidersSvc::CreateSpec>();
-  providerSpec->nativeSpec = WithExtraField(std::make_shared<TI::Kms::ProvidersSvc::NativeProviderCreateSpec>());
+  providerSpec->nativeSpec =
+      WithExtraField(std::make_shared<TI::Kms::ProvidersSvc::NativeProviderCreateSpec>());
   EXPECT_TRUE(Ids(*providerSpec, V::REJECT_EXTRA_FIELDS, true).empty());
 
   auto kmsSpec = std::make_shared<TI::Kms::ServicesSvc::CreateSpec>();
@@ -104,7 +106,8 @@ TEST(GeneratedValidation, CreateInputReportsTheOperation) {
 
   input.spec = WithExtraField(AttestationSpec());
   messages.clear();
-  EXPECT_FALSE(V::isValid(input, V::ALLOW_EXTRA_FIELDS, messages));  // the spec is checked strictly anyway
+  EXPECT_FALSE(
+      V::isValid(input, V::ALLOW_EXTRA_FIELDS, messages));  // the CreateSpec is checked strictly anyway
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages.front().args.front(), kRoot + "::Attestation::ServicesSvc::CreateSpec");
   EXPECT_EQ(messages.back().id, "tovri.invoke.invalid.input");
@@ -137,8 +140,9 @@ TEST(GeneratedValidation, ProviderInfoUnion) {
   EXPECT_FALSE(V::isValid(info, V::REJECT_EXTRA_FIELDS, messages));
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages.front().id, "tovri.data.union.invalid.case.state.isnotset.short");
-  EXPECT_EQ(messages.front().args,
-            (std::list<std::string>{"com.corvane.morv.trusted_infrastructure.kms.providers.info", "nativeInfo"}));
+  EXPECT_EQ(
+      messages.front().args,
+      (std::list<std::string>{"com.corvane.morv.trusted_infrastructure.kms.providers.info", "nativeInfo"}));
 
   info.nativeInfo = std::make_shared<Providers::NativeProviderInfo>();
   EXPECT_TRUE(Ids(info, V::REJECT_EXTRA_FIELDS, true).empty());
@@ -249,7 +253,8 @@ TEST(GeneratedMetadata, FilterSpecOfProviders) {
 
 TEST(GeneratedMetadata, NamesDifferFromWireNames) {
   using ::Tovri::Metadata::StructInfo;
-  EXPECT_EQ(StructInfo::Create<TI::ApiClientInfo>()->name, "com.corvane.morv.trusted_infrastructure.ApiClientInfo");
+  EXPECT_EQ(StructInfo::Create<TI::ApiClientInfo>()->name,
+            "com.corvane.morv.trusted_infrastructure.ApiClientInfo");
   EXPECT_EQ(StructInfo::Create<TI::ApiClientInfo>()->fields.at("client_id")->resourceType,
             "com.corvane.morv.authentication.api-client");
   EXPECT_EQ(StructInfo::Create<TI::Hardware::TpmSvc::Summary>()->name,

@@ -190,7 +190,8 @@ TEST(GeneratedConversion, SummaryWithoutOptionals) {
   summary.provider = "p";
   summary.available = true;
   const ValuePtr value = ToValue(summary);
-  EXPECT_EQ(FieldNames(value), (std::vector<std::string>{"available", "details", "health", "provider", "type"}));
+  EXPECT_EQ(FieldNames(value),
+            (std::vector<std::string>{"available", "details", "health", "provider", "type"}));
   EXPECT_FALSE(AsOptional(AsStruct(value).FindField("health")).IsSet());
   const auto back = FromValue<TI::Kms::ProvidersSvc::Summary>(value);
   EXPECT_TRUE(back.available);
@@ -224,7 +225,8 @@ TEST(GeneratedConversion, InputsUseTheOperationInputName) {
   EXPECT_EQ(AsStruct(value).GetName(), ::Tovri::Data::TypeInfo<::Tovri::OperationInput>::name());
   EXPECT_EQ(FieldNames(value), (std::vector<std::string>{"spec"}));
   const ValuePtr specValue = AsStruct(value).FindField("spec");
-  EXPECT_EQ(FieldNames(specValue), (std::vector<std::string>{"address", "api_client", "group", "trusted_CA"}));
+  EXPECT_EQ(FieldNames(specValue),
+            (std::vector<std::string>{"address", "api_client", "group", "trusted_CA"}));
   const auto back = FromValue<Services::CreateMethod::Input>(value);
   ASSERT_TRUE(back.spec);
   EXPECT_EQ(back.spec->group, "g");

@@ -37,8 +37,8 @@ class FakeProviders : public Providers::AsyncServiceInterface {
     calls.push_back("create " + spec->provider);
     result(::Tovri::Void());
   }
-  void Update(const std::string& provider, const std::shared_ptr<const Providers::UpdateSpec>&, const Activation&,
-              const Providers::UpdateMethod::ResultCbType& result) override {
+  void Update(const std::string& provider, const std::shared_ptr<const Providers::UpdateSpec>&,
+              const Activation&, const Providers::UpdateMethod::ResultCbType& result) override {
     calls.push_back("update " + provider);
     result(::Tovri::Void());
   }
@@ -88,8 +88,8 @@ TEST_F(GeneratedServices, GetReturnsTheNativeInfo) {
   ErrorPtr failure;
   stub.Get("p7", nullptr,
            Providers::GetMethod::ResultCbType(
-               [&](const boost::optional<std::shared_ptr<const Providers::Info>>& value, const ErrorPtr& error,
-                   const ::Tovri::Progress&) {
+               [&](const boost::optional<std::shared_ptr<const Providers::Info>>& value,
+                   const ErrorPtr& error, const ::Tovri::Progress&) {
                  if (value) got = *value;
                  failure = error;
                }));
@@ -116,9 +116,8 @@ TEST_F(GeneratedServices, ListAndUpdatePassTheirArguments) {
   bool updated = false;
   stub.Update("p2", std::make_shared<const Providers::UpdateSpec>(), nullptr,
               Providers::UpdateMethod::ResultCbType(
-                  [&](const boost::optional<::Tovri::Void>& value, const ErrorPtr&, const ::Tovri::Progress&) {
-                    updated = static_cast<bool>(value);
-                  }));
+                  [&](const boost::optional<::Tovri::Void>& value, const ErrorPtr&,
+                      const ::Tovri::Progress&) { updated = static_cast<bool>(value); }));
   EXPECT_TRUE(updated);
   EXPECT_EQ(impl->calls, (std::vector<std::string>{"list filtered", "update p2"}));
 }
@@ -129,11 +128,10 @@ TEST_F(GeneratedServices, InvalidInputNeverReachesTheImplementation) {
   spec->unknownFields = ::Tovri::Data::StructValue::GetInstance("unknownFields");
   spec->unknownFields->SetField("x", ::Tovri::Data::StringValue::GetInstance("extra"));
   ErrorPtr failure;
-  stub.Create(spec, nullptr,
-              Providers::CreateMethod::ResultCbType(
-                  [&](const boost::optional<::Tovri::Void>&, const ErrorPtr& error, const ::Tovri::Progress&) {
-                    failure = error;
-                  }));
+  stub.Create(
+      spec, nullptr,
+      Providers::CreateMethod::ResultCbType([&](const boost::optional<::Tovri::Void>&, const ErrorPtr& error,
+                                                const ::Tovri::Progress&) { failure = error; }));
   ASSERT_NE(failure, nullptr);
   EXPECT_EQ(failure->GetId(), "com.corvane.tovri.std.errors.invalid_argument");
   EXPECT_TRUE(impl->calls.empty());

@@ -43,36 +43,50 @@ static_assert(std::is_same<decltype(TI::ApiClientInfo::clientName), boost::optio
 static_assert(std::is_same<decltype(TI::NetworkAddress::port), boost::optional<long long>>::value, "");
 static_assert(std::is_same<decltype(TI::X509CertChain::certChain), std::list<std::string>>::value, "");
 static_assert(std::is_same<decltype(TI::Hardware::Tpm::PcrBank::pcrs),
-                           std::map<long long, std::vector<unsigned char>>>::value, "");
-static_assert(std::is_same<decltype(TI::Hardware::TpmSvc::Info::banks),
-                           std::list<std::shared_ptr<const TI::Hardware::Tpm::PcrBank>>>::value, "");
-static_assert(std::is_same<decltype(TI::Hardware::TpmSvc::FilterSpec::majorVersions),
-                           boost::optional<std::set<long long>>>::value, "");
-static_assert(std::is_same<decltype(TI::Hardware::Tpm::EventLogSvc::Info::tcgCryptoAgile),
-                           boost::optional<std::vector<unsigned char>>>::value, "");
-static_assert(std::is_same<decltype(TI::Attestation::ServicesSvc::Info::trustedCA),
-                           std::shared_ptr<const TI::X509CertChain>>::value, "");
-static_assert(std::is_same<decltype(TI::Attestation::ServicesSvc::FilterSpec::address),
-                           boost::optional<std::list<std::shared_ptr<const TI::NetworkAddress>>>>::value, "");
-static_assert(std::is_same<decltype(TI::Attestation::ReportsSvc::Summary::reportingJwt),
-                           ::Tovri::OptionalPtr<const TI::Attestation::ReportsSvc::ReportingJwt>>::value, "");
-static_assert(std::is_same<decltype(TI::Kms::ProvidersSvc::Info::nativeInfo),
-                           ::Tovri::OptionalPtr<const TI::Kms::ProvidersSvc::NativeProviderInfo>>::value, "");
-static_assert(std::is_same<decltype(TI::Kms::ProvidersSvc::Summary::details),
-                           std::list<std::shared_ptr<const ::Com::Corvane::Tovri::Std::LocalizableMessage>>>::value,
+                           std::map<long long, std::vector<unsigned char>>>::value,
               "");
+static_assert(std::is_same<decltype(TI::Hardware::TpmSvc::Info::banks),
+                           std::list<std::shared_ptr<const TI::Hardware::Tpm::PcrBank>>>::value,
+              "");
+static_assert(std::is_same<decltype(TI::Hardware::TpmSvc::FilterSpec::majorVersions),
+                           boost::optional<std::set<long long>>>::value,
+              "");
+static_assert(std::is_same<decltype(TI::Hardware::Tpm::EventLogSvc::Info::tcgCryptoAgile),
+                           boost::optional<std::vector<unsigned char>>>::value,
+              "");
+static_assert(std::is_same<decltype(TI::Attestation::ServicesSvc::Info::trustedCA),
+                           std::shared_ptr<const TI::X509CertChain>>::value,
+              "");
+static_assert(std::is_same<decltype(TI::Attestation::ServicesSvc::FilterSpec::address),
+                           boost::optional<std::list<std::shared_ptr<const TI::NetworkAddress>>>>::value,
+              "");
+static_assert(std::is_same<decltype(TI::Attestation::ReportsSvc::Summary::reportingJwt),
+                           ::Tovri::OptionalPtr<const TI::Attestation::ReportsSvc::ReportingJwt>>::value,
+              "");
+static_assert(std::is_same<decltype(TI::Kms::ProvidersSvc::Info::nativeInfo),
+                           ::Tovri::OptionalPtr<const TI::Kms::ProvidersSvc::NativeProviderInfo>>::value,
+              "");
+static_assert(
+    std::is_same<decltype(TI::Kms::ProvidersSvc::Summary::details),
+                 std::list<std::shared_ptr<const ::Com::Corvane::Tovri::Std::LocalizableMessage>>>::value,
+    "");
 static_assert(std::is_same<decltype(TI::Kms::ProvidersSvc::FilterSpec::types),
-                           boost::optional<std::set<TI::Kms::ProvidersSvc::ProviderType>>>::value, "");
+                           boost::optional<std::set<TI::Kms::ProvidersSvc::ProviderType>>>::value,
+              "");
 static_assert(std::is_same<decltype(TI::Kms::ServicesSvc::CreateSpec::apiClient),
-                           ::Tovri::OptionalPtr<const TI::ApiClientSpec>>::value, "");
+                           ::Tovri::OptionalPtr<const TI::ApiClientSpec>>::value,
+              "");
 
 // Operation inputs hold the parameters; an operation without parameters uses
 // the framework's empty input.
 static_assert(std::is_same<decltype(TI::Kms::ProvidersSvc::ListMethod::Input::filterSpec),
-                           ::Tovri::OptionalPtr<const TI::Kms::ProvidersSvc::FilterSpec>>::value, "");
+                           ::Tovri::OptionalPtr<const TI::Kms::ProvidersSvc::FilterSpec>>::value,
+              "");
 static_assert(std::is_same<decltype(TI::Kms::ProvidersSvc::UpdateMethod::Input::spec),
-                           std::shared_ptr<const TI::Kms::ProvidersSvc::UpdateSpec>>::value, "");
-static_assert(std::is_same<TI::Attestation::ReportsSvc::ListMethod::Input, ::Tovri::OperationInput>::value, "");
+                           std::shared_ptr<const TI::Kms::ProvidersSvc::UpdateSpec>>::value,
+              "");
+static_assert(std::is_same<TI::Attestation::ReportsSvc::ListMethod::Input, ::Tovri::OperationInput>::value,
+              "");
 
 // Five of the seven services name a resource type.
 static_assert(HasConstants<TI::Kms::ProvidersSvc>::value, "");
@@ -96,15 +110,18 @@ TEST(GeneratedTypes, DefaultInstanceIsEmpty) {
 
 TEST(GeneratedTypes, EnumerationTables) {
   using TI::Kms::ProvidersSvc;
-  EXPECT_EQ(Table<ProvidersSvc::ProviderType>(), (std::vector<std::string>{"NATIVE", "TRUST_AUTHORITY", "_UNKNOWN"}));
+  EXPECT_EQ(Table<ProvidersSvc::ProviderType>(),
+            (std::vector<std::string>{"NATIVE", "TRUST_AUTHORITY", "_UNKNOWN"}));
   EXPECT_EQ(Table<ProvidersSvc::Health>(),
             (std::vector<std::string>{"NONE", "OK", "WARNING", "ERROR", "_UNKNOWN"}));
   EXPECT_EQ(Table<TI::Hardware::Tpm::HashAlgorithm>(),
             (std::vector<std::string>{"SHA256", "SHA384", "SHA512", "SM3_256", "_UNKNOWN"}));
   EXPECT_EQ(Table<TI::Hardware::Tpm::EndorsementKeysSvc::Type>(),
             (std::vector<std::string>{"RSA_2048", "ECC_NIST_P_256", "_UNKNOWN"}));
-  EXPECT_EQ(Table<TI::Hardware::Tpm::EventLogSvc::Type>(), (std::vector<std::string>{"TCG_CRYPTO_AGILE", "_UNKNOWN"}));
-  EXPECT_EQ(Table<TI::Attestation::ReportsSvc::ReportType>(), (std::vector<std::string>{"REPORTING_JWT", "_UNKNOWN"}));
+  EXPECT_EQ(Table<TI::Hardware::Tpm::EventLogSvc::Type>(),
+            (std::vector<std::string>{"TCG_CRYPTO_AGILE", "_UNKNOWN"}));
+  EXPECT_EQ(Table<TI::Attestation::ReportsSvc::ReportType>(),
+            (std::vector<std::string>{"REPORTING_JWT", "_UNKNOWN"}));
   EXPECT_EQ(ProvidersSvc::Health::_UNKNOWN, 4);
   EXPECT_EQ(ProvidersSvc::Health::ERROR, 3);
 }
@@ -140,10 +157,12 @@ TEST(GeneratedTypes, UnionAnnotations) {
 TEST(GeneratedTypes, TypeNames) {
   EXPECT_EQ(TypeInfo<TI::ApiClientInfo>::name(), "com.corvane.morv.trusted_infrastructure.api_client_info");
   EXPECT_EQ(TypeInfo<TI::X509CertChain>::name(), "com.corvane.morv.trusted_infrastructure.x509_cert_chain");
-  EXPECT_EQ(TypeInfo<TI::Hardware::Tpm::PcrBank>::name(), "com.corvane.morv.trusted_infrastructure.hardware.tpm.pcr_bank");
+  EXPECT_EQ(TypeInfo<TI::Hardware::Tpm::PcrBank>::name(),
+            "com.corvane.morv.trusted_infrastructure.hardware.tpm.pcr_bank");
   EXPECT_EQ(TypeInfo<TI::Hardware::Tpm::HashAlgorithm>::name(),
             "com.corvane.morv.trusted_infrastructure.hardware.tpm.hash_algorithm");
-  EXPECT_EQ(TypeInfo<TI::Hardware::TpmSvc::Summary>::name(), "com.corvane.morv.trusted_infrastructure.hardware.tpm.summary");
+  EXPECT_EQ(TypeInfo<TI::Hardware::TpmSvc::Summary>::name(),
+            "com.corvane.morv.trusted_infrastructure.hardware.tpm.summary");
   EXPECT_EQ(TypeInfo<TI::Hardware::Tpm::EventLogSvc::Info>::name(),
             "com.corvane.morv.trusted_infrastructure.hardware.tpm.event_log.info");
   EXPECT_EQ(TypeInfo<TI::Attestation::ReportsSvc::ReportingJwt>::name(),
@@ -153,7 +172,8 @@ TEST(GeneratedTypes, TypeNames) {
   EXPECT_EQ(TypeInfo<TI::Kms::ServicesSvc::FilterSpec>::name(),
             "com.corvane.morv.trusted_infrastructure.kms.services.filter_spec");
   // Inputs are named as every operation input.
-  EXPECT_EQ(TypeInfo<TI::Kms::ProvidersSvc::UpdateMethod::Input>::name(), TypeInfo<::Tovri::OperationInput>::name());
+  EXPECT_EQ(TypeInfo<TI::Kms::ProvidersSvc::UpdateMethod::Input>::name(),
+            TypeInfo<::Tovri::OperationInput>::name());
   EXPECT_EQ(TypeInfo<TI::Hardware::Tpm::EventLogSvc::GetMethod::Input>::name(),
             TypeInfo<::Tovri::OperationInput>::name());
 }
@@ -170,11 +190,14 @@ TEST(GeneratedTypes, DefaultInstanceIsFreshEachCall) {
 }
 
 TEST(GeneratedTypes, ResourceTypes) {
-  EXPECT_STREQ(TI::Kms::ProvidersSvc::Constants::RESOURCE_TYPE, "com.corvane.morv.trusted_infrastructure.kms.provider");
-  EXPECT_STREQ(TI::Kms::ServicesSvc::Constants::RESOURCE_TYPE, "com.corvane.morv.trusted_infrastructure.kms.service");
+  EXPECT_STREQ(TI::Kms::ProvidersSvc::Constants::RESOURCE_TYPE,
+               "com.corvane.morv.trusted_infrastructure.kms.provider");
+  EXPECT_STREQ(TI::Kms::ServicesSvc::Constants::RESOURCE_TYPE,
+               "com.corvane.morv.trusted_infrastructure.kms.service");
   EXPECT_STREQ(TI::Attestation::ServicesSvc::Constants::RESOURCE_TYPE,
                "com.corvane.morv.trusted_infrastructure.attestation.service");
-  EXPECT_STREQ(TI::Hardware::TpmSvc::Constants::RESOURCE_TYPE, "com.corvane.morv.trusted_infrastructure.hardware.tpm");
+  EXPECT_STREQ(TI::Hardware::TpmSvc::Constants::RESOURCE_TYPE,
+               "com.corvane.morv.trusted_infrastructure.hardware.tpm");
   EXPECT_STREQ(TI::Hardware::Tpm::EndorsementKeysSvc::Constants::RESOURCE_TYPE,
                "com.corvane.morv.trusted_infrastructure.hardware.tpm.endorsement_key");
 }

@@ -122,11 +122,17 @@ class Checker {
   }
 
   std::string Path(std::size_t node) const {
+    // Only the segments shown are walked: a walk to the root for every
+    // message made a value mismatching at each level of a deep chain cost
+    // time quadratic in its depth.
     std::vector<const PathNode*> chain;
-    for (std::size_t at = node; at != kNoParent; at = nodes_[at].parent) chain.push_back(&nodes_[at]);
+    std::size_t at = node;
+    for (; at != kNoParent && chain.size() < kMaxShownSegments; at = nodes_[at].parent) {
+      chain.push_back(&nodes_[at]);
+    }
     std::string out;
     std::size_t shown = chain.size();
-    if (shown > kMaxShownSegments) {
+    if (at != kNoParent) {
       shown = kMaxShownSegments - 1;
       out = "value...";
     }

@@ -48,7 +48,7 @@ struct formatter<const char*, false> {
   // `value` is a NUL-terminated text. Empty spec or "s": the text as is; a
   // null text writes nothing and sets badbit. Other specs go through
   // snprintf as "%<spec>s" when they are flags, width and precision only;
-  // anything else is written as if the spec were empty (see format.cpp).
+  // anything else is written as if no option were given (see format.cpp).
   static void call(std::ostream& out, boost::string_view spec, const void* value);
 };
 

@@ -58,14 +58,12 @@ class StructDefinition final : public DataDefinition {
  public:
   using FieldMap = std::map<std::string, DefinitionPtr>;
 
-  static std::shared_ptr<const StructDefinition> GetInstance(const std::string& name,
-                                                             const FieldMap& fields);
+  static std::shared_ptr<const StructDefinition> GetInstance(const std::string& name, const FieldMap& fields);
   int GetType() const noexcept override { return kStruct; }
   const std::string& GetName() const noexcept { return name_; }
   const FieldMap& GetFields() const noexcept { return fields_; }
 
-  StructDefinition(std::string name, FieldMap fields)
-      : name_(std::move(name)), fields_(std::move(fields)) {}
+  StructDefinition(std::string name, FieldMap fields) : name_(std::move(name)), fields_(std::move(fields)) {}
 
  private:
   std::string name_;
@@ -130,9 +128,7 @@ class UnionCaseDefinition final : public DataDefinition {
   bool Selects(const std::string& tagValue) const;
 
   UnionCaseDefinition(DefinitionPtr caseDefinition, std::string tagField, Predicate predicate)
-      : case_(std::move(caseDefinition)),
-        tagField_(std::move(tagField)),
-        predicate_(std::move(predicate)) {}
+      : case_(std::move(caseDefinition)), tagField_(std::move(tagField)), predicate_(std::move(predicate)) {}
 
  private:
   DefinitionPtr case_;
@@ -146,16 +142,22 @@ class UnionCaseDefinition final : public DataDefinition {
 // does not select it. Fields the definition does not declare are allowed
 // (they are the bindings' undeclared fields). Iterative; returns true when no
 // message was appended.
-bool CheckValue(const DataDefinition& definition, const ValuePtr& value,
-                std::list<BaseMessage>& messages);
+bool CheckValue(const DataDefinition& definition, const ValuePtr& value, std::list<BaseMessage>& messages);
 
-template <> DefinitionPtr DataDefinition::Create<std::string>();
-template <> DefinitionPtr DataDefinition::Create<long long>();
-template <> DefinitionPtr DataDefinition::Create<bool>();
-template <> DefinitionPtr DataDefinition::Create<double>();
-template <> DefinitionPtr DataDefinition::Create<Blob>();
-template <> DefinitionPtr DataDefinition::Create<SecretString>();
-template <> DefinitionPtr DataDefinition::Create<Void>();
+template <>
+DefinitionPtr DataDefinition::Create<std::string>();
+template <>
+DefinitionPtr DataDefinition::Create<long long>();
+template <>
+DefinitionPtr DataDefinition::Create<bool>();
+template <>
+DefinitionPtr DataDefinition::Create<double>();
+template <>
+DefinitionPtr DataDefinition::Create<Blob>();
+template <>
+DefinitionPtr DataDefinition::Create<SecretString>();
+template <>
+DefinitionPtr DataDefinition::Create<Void>();
 
 }  // namespace Data
 }  // namespace Tovri

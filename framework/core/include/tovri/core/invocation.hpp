@@ -166,8 +166,7 @@ class AsyncApiResultCb {
 class ApiProvider {
  public:
   virtual ~ApiProvider();
-  virtual void Invoke(const std::shared_ptr<const MethodIdentifier>& method,
-                      const Data::ValuePtr& input,
+  virtual void Invoke(const std::shared_ptr<const MethodIdentifier>& method, const Data::ValuePtr& input,
                       const std::shared_ptr<AsyncActivation>& activation,
                       const AsyncApiResultCb& resultCb) = 0;
 };

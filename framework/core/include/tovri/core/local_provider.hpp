@@ -32,8 +32,7 @@ class LocalProvider final : public ApiProvider {
   std::shared_ptr<const Provider::AsyncApiInterface> Find(const std::string& interfaceName) const;
 
   void Invoke(const std::shared_ptr<const MethodIdentifier>& method, const Data::ValuePtr& input,
-              const std::shared_ptr<AsyncActivation>& activation,
-              const AsyncApiResultCb& resultCb) override;
+              const std::shared_ptr<AsyncActivation>& activation, const AsyncApiResultCb& resultCb) override;
 
  private:
   mutable std::shared_mutex mutex_;

@@ -15,8 +15,7 @@ namespace Tovri {
 // A value type; lists of messages hold copies.
 class BaseMessage {
  public:
-  BaseMessage(const std::string& id, const std::string& defaultMessage,
-              const std::list<std::string>& args)
+  BaseMessage(const std::string& id, const std::string& defaultMessage, const std::list<std::string>& args)
       : id(id), defaultMessage(defaultMessage), args(args) {}
 
   std::string id;
@@ -53,7 +52,7 @@ namespace Core {
 // Builds a message of the core catalogue: the template of `id` rendered with
 // `args` (see L10n::RenderTemplate). Used by the framework for its own
 // messages; the bindings runtime has its own formatter with printf-style
-// specifications.
+// field options (width, precision, flags).
 BaseMessage MakeCoreMessage(const std::string& id, std::initializer_list<std::string> args = {});
 
 }  // namespace Core

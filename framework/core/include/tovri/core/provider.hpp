@@ -27,8 +27,7 @@ class AsyncApiMethod {
   using ResultContinuation = std::function<void(std::shared_ptr<ResultCb>&&)>;
   using ResultFunction = std::function<void(const boost::optional<Data::ValuePtr>& output,
                                             const std::shared_ptr<const Data::ErrorValue>& error,
-                                            const Progress& progress,
-                                            ResultContinuation&& continuation)>;
+                                            const Progress& progress, ResultContinuation&& continuation)>;
   struct ResultCb : ResultFunction {
     using ResultFunction::ResultFunction;
     ResultCb() = default;
@@ -42,8 +41,7 @@ class AsyncApiMethod {
   virtual Data::DefinitionPtr outputDefinition() const = 0;
   virtual std::list<Data::DefinitionPtr> errorDefinitions() = 0;
   virtual const std::list<Data::DefinitionPtr>& errorDefinitions() const = 0;
-  virtual void Invoke(const Data::ValuePtr& input,
-                      const std::shared_ptr<Core::AsyncActivation>& activation,
+  virtual void Invoke(const Data::ValuePtr& input, const std::shared_ptr<Core::AsyncActivation>& activation,
                       const Core::AsyncApiResultCb& resultCb) const = 0;
   virtual ~AsyncApiMethod();
 };
@@ -56,7 +54,9 @@ class AsyncApiInterface {
   static std::shared_ptr<const AsyncApiInterface> GetInstance(
       const std::shared_ptr<const Core::InterfaceIdentifier>& identifier, const Methods& methods);
 
-  const std::shared_ptr<const Core::InterfaceIdentifier>& GetIdentifier() const noexcept { return identifier_; }
+  const std::shared_ptr<const Core::InterfaceIdentifier>& GetIdentifier() const noexcept {
+    return identifier_;
+  }
   // In the order given (a binding's slot order).
   const Methods& GetMethods() const noexcept { return methods_; }
   // The method of that wire name, or null.
@@ -79,14 +79,12 @@ struct ApiMethodHelper {
   // "com.corvane.tovri.std.errors.invalid_argument" error carrying the
   // mismatch messages and "tovri.invoke.invalid.input" naming the method.
   static bool ValidateInput(const std::string& methodName, const Data::DefinitionPtr& inputDefinition,
-                            const Data::ValuePtr& input,
-                            std::shared_ptr<const Core::MethodResult>& result);
+                            const Data::ValuePtr& input, std::shared_ptr<const Core::MethodResult>& result);
   // Output against the output definition. Failure: an
   // "com.corvane.tovri.std.errors.internal_server_error" error carrying the
   // mismatch messages.
   static bool ValidateOutput(const std::string& methodName, const Data::DefinitionPtr& outputDefinition,
-                             const Data::ValuePtr& output,
-                             std::shared_ptr<const Core::MethodResult>& result);
+                             const Data::ValuePtr& output, std::shared_ptr<const Core::MethodResult>& result);
   // Error against the declared errors. Passes a declared error (matched by
   // id, then checked against its definition) and the two errors the
   // framework and bindings raise themselves (invalid_argument,

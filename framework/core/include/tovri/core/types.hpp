@@ -36,9 +36,7 @@ class SecretString {
   friend bool operator==(const SecretString& a, const SecretString& b) noexcept {
     return a.value_ == b.value_;
   }
-  friend bool operator!=(const SecretString& a, const SecretString& b) noexcept {
-    return !(a == b);
-  }
+  friend bool operator!=(const SecretString& a, const SecretString& b) noexcept { return !(a == b); }
 
  private:
   static void Wipe(std::string& s) noexcept;

@@ -262,11 +262,9 @@ class ErrorValue final : public CompoundValue {
   // An error without messages (an empty "messages" list).
   static std::shared_ptr<ErrorValue> GetInstance(const std::string& id);
   // An error carrying `messages`, unlocalised.
-  static std::shared_ptr<ErrorValue> Create(const std::string& id,
-                                            const std::list<BaseMessage>& messages);
+  static std::shared_ptr<ErrorValue> Create(const std::string& id, const std::list<BaseMessage>& messages);
   // An error carrying `messages` with their localised texts.
-  static std::shared_ptr<ErrorValue> Create(const std::string& id,
-                                            const std::vector<ErrorMessage>& messages);
+  static std::shared_ptr<ErrorValue> Create(const std::string& id, const std::vector<ErrorMessage>& messages);
 
   int GetType() const noexcept override { return kError; }
   void Accept(ValueVisitor& visitor) const override { visitor.VisitError(*this); }
@@ -346,29 +344,50 @@ class ListValue final : public ContainerValue {
 };
 
 // Specialisations of the DataValue templates, defined by the core library.
-template <> ValuePtr DataValue::Create<std::string>(const std::string&);
-template <> ValuePtr DataValue::Create<long long>(const long long&);
-template <> ValuePtr DataValue::Create<bool>(const bool&);
-template <> ValuePtr DataValue::Create<double>(const double&);
-template <> ValuePtr DataValue::Create<Blob>(const Blob&);
-template <> ValuePtr DataValue::Create<SecretString>(const SecretString&);
-template <> ValuePtr DataValue::Create<Void>(const Void&);
+template <>
+ValuePtr DataValue::Create<std::string>(const std::string&);
+template <>
+ValuePtr DataValue::Create<long long>(const long long&);
+template <>
+ValuePtr DataValue::Create<bool>(const bool&);
+template <>
+ValuePtr DataValue::Create<double>(const double&);
+template <>
+ValuePtr DataValue::Create<Blob>(const Blob&);
+template <>
+ValuePtr DataValue::Create<SecretString>(const SecretString&);
+template <>
+ValuePtr DataValue::Create<Void>(const Void&);
 
-template <> bool DataValue::Value<std::string>(const DataValue&, std::string&, std::list<BaseMessage>&);
-template <> bool DataValue::Value<long long>(const DataValue&, long long&, std::list<BaseMessage>&);
-template <> bool DataValue::Value<bool>(const DataValue&, bool&, std::list<BaseMessage>&);
-template <> bool DataValue::Value<double>(const DataValue&, double&, std::list<BaseMessage>&);
-template <> bool DataValue::Value<Blob>(const DataValue&, Blob&, std::list<BaseMessage>&);
-template <> bool DataValue::Value<SecretString>(const DataValue&, SecretString&, std::list<BaseMessage>&);
-template <> bool DataValue::Value<Void>(const DataValue&, Void&, std::list<BaseMessage>&);
+template <>
+bool DataValue::Value<std::string>(const DataValue&, std::string&, std::list<BaseMessage>&);
+template <>
+bool DataValue::Value<long long>(const DataValue&, long long&, std::list<BaseMessage>&);
+template <>
+bool DataValue::Value<bool>(const DataValue&, bool&, std::list<BaseMessage>&);
+template <>
+bool DataValue::Value<double>(const DataValue&, double&, std::list<BaseMessage>&);
+template <>
+bool DataValue::Value<Blob>(const DataValue&, Blob&, std::list<BaseMessage>&);
+template <>
+bool DataValue::Value<SecretString>(const DataValue&, SecretString&, std::list<BaseMessage>&);
+template <>
+bool DataValue::Value<Void>(const DataValue&, Void&, std::list<BaseMessage>&);
 
-template <> bool DataValue::ToPrimitive<std::string>(const DataValue&, std::string&, std::list<BaseMessage>&);
-template <> bool DataValue::ToPrimitive<long long>(const DataValue&, long long&, std::list<BaseMessage>&);
-template <> bool DataValue::ToPrimitive<bool>(const DataValue&, bool&, std::list<BaseMessage>&);
-template <> bool DataValue::ToPrimitive<double>(const DataValue&, double&, std::list<BaseMessage>&);
-template <> bool DataValue::ToPrimitive<Blob>(const DataValue&, Blob&, std::list<BaseMessage>&);
-template <> bool DataValue::ToPrimitive<SecretString>(const DataValue&, SecretString&, std::list<BaseMessage>&);
-template <> bool DataValue::ToPrimitive<Void>(const DataValue&, Void&, std::list<BaseMessage>&);
+template <>
+bool DataValue::ToPrimitive<std::string>(const DataValue&, std::string&, std::list<BaseMessage>&);
+template <>
+bool DataValue::ToPrimitive<long long>(const DataValue&, long long&, std::list<BaseMessage>&);
+template <>
+bool DataValue::ToPrimitive<bool>(const DataValue&, bool&, std::list<BaseMessage>&);
+template <>
+bool DataValue::ToPrimitive<double>(const DataValue&, double&, std::list<BaseMessage>&);
+template <>
+bool DataValue::ToPrimitive<Blob>(const DataValue&, Blob&, std::list<BaseMessage>&);
+template <>
+bool DataValue::ToPrimitive<SecretString>(const DataValue&, SecretString&, std::list<BaseMessage>&);
+template <>
+bool DataValue::ToPrimitive<Void>(const DataValue&, Void&, std::list<BaseMessage>&);
 
 }  // namespace Data
 }  // namespace Tovri

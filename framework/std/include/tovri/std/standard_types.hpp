@@ -80,12 +80,12 @@ struct TypeInfo<::Tovri::OperationInput> {
   static std::shared_ptr<::Tovri::OperationInput> defaultInstance(const std::shared_ptr<const DataValue>&);
 };
 
-#define TOVRI_STD_ERROR_TYPE_INFO(Name)                                                          \
-  template <>                                                                                    \
-  struct TypeInfo<::Com::Corvane::Tovri::Std::Errors::Name> {                                    \
-    static std::string name();                                                                   \
-    static std::shared_ptr<::Com::Corvane::Tovri::Std::Errors::Name> defaultInstance(           \
-        const std::shared_ptr<const DataValue>&);                                                \
+#define TOVRI_STD_ERROR_TYPE_INFO(Name)                                               \
+  template <>                                                                         \
+  struct TypeInfo<::Com::Corvane::Tovri::Std::Errors::Name> {                         \
+    static std::string name();                                                        \
+    static std::shared_ptr<::Com::Corvane::Tovri::Std::Errors::Name> defaultInstance( \
+        const std::shared_ptr<const DataValue>&);                                     \
   };
 TOVRI_STD_ERROR_TYPE_INFO(Error)
 TOVRI_STD_ERROR_TYPE_INFO(AlreadyExists)
