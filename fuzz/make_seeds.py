@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""Writes the hand-made seed inputs of the fuzz targets into fuzz/corpus/.
+
+The byte layouts are those the targets read (see the comments at the top of
+format_properties.hpp, primitive_properties.hpp and check_properties.hpp,
+and the opcodes of value_decoder.hpp). Seeds are named seed-*; inputs kept
+from findings are named after the finding and are not touched here.
+
+    python3 fuzz/make_seeds.py
+"""
+import pathlib
+
+CORPUS = pathlib.Path(__file__).resolve().parent / "corpus"
+
+# --- format: head byte, arguments, template ------------------------------------
+STRING, POINTER, ARRAY = 0, 1, 2
+
+
+def format_case(template, *args):
+    """args: (kind, bytes) pairs; kind STRING, POINTER or ARRAY."""
+    head = len(args)
+    out = bytearray()
+    for i, (kind, text) in enumerate(args):
+        head |= kind << (2 + 2 * i)
+        out += bytes([len(text)]) + text
+    return bytes([head]) + bytes(out) + template
+
+
+X, Y, Z = (STRING, b"x"), (STRING, b"y"), (STRING, b"z")
+FORMAT = {
+    "doubled-braces": format_case(b"a{{b}}c", X, Y),
+    "explicit": format_case(b"{1} and {2}", X, Y),
+    "automatic": format_case(b"{} and {}", X, Y),
+    "zero-index": format_case(b"{0} and {0}", X, Y),
+    "counter-counts-explicit": format_case(b"{2} {}", X, Y),
+    "missing-argument": format_case(b"{1} {3} tail", X, Y),
+    "no-fields": format_case(b"no fields here", X, Y),
+    "empty-template": format_case(b"", X),
+    "unterminated": format_case(b"head {1", X),
+    "lone-open-brace": format_case(b"head {", X),
+    "lone-close-brace": format_case(b"a}b{1}", X),
+    "specs-text": format_case(b"[{1:s}][{1:5}][{1:-10}][{1:.3}][{1:-8.2}]", (POINTER, b"abcdef")),
+    "specs-string-nul": format_case(b"[{1}][{1:s}][{1:6}]", (STRING, b"a\0b")),
+    "array-args": format_case(b"{3}{2}{1}", (ARRAY, b"0123456789abcdefXYZ"), (ARRAY, b"a"), (POINTER, b"p")),
+    "index-parsing": format_case(b"{ 2}{+1}{-0}{2abc}{00000000000000000002}", X, Y, Z),
+    "index-huge": format_case(b"{99999999999999999999999}", X),
+    "index-negative": format_case(b"{-1}", X),
+    "index-nul": format_case(b"{\x002}", X, Y),
+    "odd-specs": format_case(b"{1:%n}{1:*}{1:d}{1:100000}{1:0005}{1:#+ 3}{1:12345678901234}", X),
+    "catalogue-bad-cast": format_case(b"tovri.data.bad.cast1", (STRING, b"text")),
+    "catalogue-extra-field": format_case(
+        b"tovri.data.compound.field.extra", (STRING, b"::A::B"), (POINTER, b"field"), (STRING, b"")),
+    "unknown-id-braces": format_case(b"my{id}", X, Y),
+    "many-fields": format_case(b"{}{}{}{1}{2}{3}{}", X, Y, Z),
+}
+
+# --- primitive: the whole input is the text ------------------------------------
+PRIMITIVE = {
+    "int-zero": b"0",
+    "int-minus-zero": b"-0",
+    "int-max": b"9223372036854775807",
+    "int-min": b"-9223372036854775808",
+    "int-overflow": b"9223372036854775808",
+    "int-leading-zeros": b"007",
+    "int-plus": b"+1",
+    "int-space": b" 1",
+    "bool-true": b"true",
+    "bool-false": b"false",
+    "bool-case": b"True",
+    "empty": b"",
+    "double-big": b"1e308",
+    "double-overflow": b"1e309",
+    "double-underflow": b"1e-400",
+    "double-inf": b"-inf",
+    "double-nan": b"nan",
+    "double-plus-nan": b"+nan",
+    "double-hex": b"0x10",
+    "double-plain": b"3.14",
+    "blob-group": b"QUJD",
+    "blob-padded": b"QQ==",
+    "blob-noncanonical": b"QR==",
+    "blob-bad-padding": b"Q===",
+    "blob-inner-padding": b"QQ==QUJD",
+    "nul-byte": b"1\x002",
+}
+
+# --- check: flags, definition, value, another value ------------------------------
+# Pools of check_properties.hpp: structure names node, leaf, ...info, "";
+# field names next, type, value, messages, ""; texts red, green, ?, "", true, 12.
+VOID, INTEGER, DOUBLE, BOOLEAN, BLOB, STRING_DEF, SECRET = range(7)
+ERROR_DEF, DYNAMIC_DEF, OPTIONAL_DEF, LIST_DEF, STRUCT_DEF, REF_DEF, UNION_DEF, NULL_DEF = range(7, 15)
+NODE, LEAF, INFO, NONAME = range(4)
+NEXT, TYPE, VALUE, MESSAGES, NOFIELD = range(5)
+RED, GREEN, UNDECIDED = range(3)
+GUIDED, CHAIN = 1, 2
+
+
+def depth(n):
+    """ByteReader::Depth: one byte, or D7 EE and three bytes."""
+    return bytes([n]) if n < 0xD7 else bytes([0xD7, 0xEE]) + n.to_bytes(3, "little")
+
+
+# A self-referring node: struct node { next: optional<ref node>, value: string }.
+NODE_DEF = bytes([STRUCT_DEF, NODE, 2, NEXT, VALUE, OPTIONAL_DEF, REF_DEF, NODE, 0, STRING_DEF])
+# One guided level of it: no deviation, plain structure, "next" present, no
+# extra field; then the optional: no deviation, set; then the reference.
+NODE_LEVEL = bytes([0, 0, 1, 0, 0, 1])
+# A union: struct leaf { type: string, value: case(tag type, selected by red)<integer> }.
+UNION_DEF = bytes([STRUCT_DEF, LEAF, 2, TYPE, VALUE, STRING_DEF, UNION_DEF, TYPE, 0, RED, INTEGER])
+
+CHECK = {
+    "void": bytes([0]),
+    "guided-primitives": bytes([GUIDED, STRING_DEF, 0, 0]),
+    "guided-node-chain": bytes([GUIDED]) + NODE_DEF + NODE_LEVEL * 64,
+    "free-node-chain": bytes([0]) + NODE_DEF + bytes([11, NODE, 1, NEXT, 9, 11, NODE, 1, NEXT, 8]),
+    "guided-union": bytes([GUIDED]) + UNION_DEF + bytes([0, 0, 0, 1, 1, 0, 0, 1, 7]),
+    "guided-union-deviant": bytes([GUIDED]) + UNION_DEF + bytes([0xF3, 3, 1, 0, 0, 2, 1, 1, 0, 5]),
+    "unbound-ref": bytes([GUIDED, LIST_DEF, REF_DEF, INFO, 0xFF, 0, 3, 0, 0, 0, 0, 1]),
+    "error-and-dynamic": bytes([GUIDED, STRUCT_DEF, NODE, 2, NEXT, VALUE, ERROR_DEF, DYNAMIC_DEF, 0, 0, 0]),
+    "list-kinds": bytes([0, LIST_DEF, INTEGER, 10, 2, 3, 1, 5, 1, 7, 10, 3, 1, 11, 0, 0]),
+    "null-definitions": bytes([GUIDED, STRUCT_DEF, LEAF, 2, TYPE, VALUE, NULL_DEF, LIST_DEF, NULL_DEF, 0, 0, 1, 1, 3]),
+    "strings-for-structures": bytes([0, STRUCT_DEF, NODE, 0, 15, NODE]),
+    "null-value": bytes([0, STRING_DEF, 13]),
+    "free-kinds": bytes([0, VOID, 10, 1, 12, 0, 1, 5, 2, 1, 2, 3, 3, 1, 4, 2, 9, 9, 5, 0, 6, 0, 7, 0, 1, 8, 9, 13]),
+    "wrap-optional": bytes([0, OPTIONAL_DEF, REF_DEF, NODE, 0, 14, 0, 1]) + depth(3000) + bytes([11, NODE, 0]),
+    "chain-guided": bytes([GUIDED | CHAIN]) + depth(3000) + UNION_DEF + bytes([0, 0, 0, 1, 1, 0, 0, 1, 7]),
+}
+
+# Run once per fuzzing session and by the test suite, not mutated: checking
+# trees this deep takes seconds under the sanitizers.
+CHECK_DEEP = {
+    "wrap-optional-100k": bytes([0, OPTIONAL_DEF, REF_DEF, NODE, 0, 14, 0, 1]) + depth(100000) + bytes([11, NODE, 0]),
+    "wrap-struct-100k": bytes([0]) + NODE_DEF + bytes([14, 2, NODE, NEXT, 1]) + depth(100000) + bytes([5, 0]),
+    "wrap-list-100k": bytes([0, LIST_DEF, LIST_DEF, INTEGER, 14, 1, 2]) + depth(100000) + bytes([1, 0, 5]),
+    "chain-100k-guided": bytes([GUIDED | CHAIN]) + depth(100000) + UNION_DEF + bytes([0, 0, 0, 1, 1, 0, 0, 1, 7]),
+    "chain-100k-mismatch": bytes([CHAIN]) + depth(100000) + NODE_DEF + bytes([11, LEAF, 0]),
+}
+
+
+def write(target, seeds):
+    directory = CORPUS / target
+    directory.mkdir(parents=True, exist_ok=True)
+    for old in directory.glob("seed-*"):
+        old.unlink()
+    for name, data in seeds.items():
+        (directory / f"seed-{name}").write_bytes(data)
+
+
+if __name__ == "__main__":
+    write("format", FORMAT)
+    write("primitive", PRIMITIVE)
+    write("check", CHECK)
+    write("check-deep", CHECK_DEEP)

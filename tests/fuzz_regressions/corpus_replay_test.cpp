@@ -1,0 +1,86 @@
+// Every committed fuzz corpus input, run through its target's properties.
+// A fuzzing finding keeps its input in the corpus, so this replays every
+// finding as well as the seeds.
+#include <pthread.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "check_properties.hpp"
+#include "format_properties.hpp"
+#include "primitive_properties.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using CaseFunction = void (*)(const std::uint8_t*, std::size_t, DralFuzz::Verdict&);
+
+// Runs `body` on a new thread with a stack of `bytes` and waits for it.
+void RunOnStack(std::size_t bytes, const std::function<void()>& body) {
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_attr_init(&attr), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attr, bytes), 0);
+  pthread_t thread;
+  auto trampoline = [](void* arg) -> void* {
+    (*static_cast<const std::function<void()>*>(arg))();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&body)), 0);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+  pthread_attr_destroy(&attr);
+}
+
+// Small enough that recursing once per level of a deep tree overflows it.
+constexpr std::size_t kSmallStack = 256 * 1024;
+
+void Replay(const std::string& target, CaseFunction run, std::size_t stack = 0) {
+  const fs::path directory = fs::path(DRAL_FUZZ_CORPUS_DIR) / target;
+  ASSERT_TRUE(fs::is_directory(directory)) << directory;
+  std::vector<fs::path> inputs;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    if (entry.is_regular_file()) inputs.push_back(entry.path());
+  }
+  std::sort(inputs.begin(), inputs.end());
+  EXPECT_FALSE(inputs.empty()) << "no corpus in " << directory;
+  for (const fs::path& input : inputs) {
+    std::ifstream file(input, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    DralFuzz::Verdict verdict;
+    const auto once = [&] {
+      run(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), verdict);
+    };
+    if (stack == 0) {
+      once();
+    } else {
+      RunOnStack(stack, once);
+    }
+    EXPECT_TRUE(verdict.Passed()) << input.filename() << "\n" << verdict.Report();
+  }
+}
+
+void RunCheck(const std::uint8_t* data, std::size_t size, DralFuzz::Verdict& verdict) {
+  DralFuzz::CheckDefinitionCase(data, size, verdict);
+}
+
+// Trees of 100k levels; they must not overflow the stack.
+void RunDeepCheck(const std::uint8_t* data, std::size_t size, DralFuzz::Verdict& verdict) {
+  DralFuzz::CheckOptions options;
+  options.deep = true;
+  DralFuzz::CheckDefinitionCase(data, size, verdict, options);
+}
+
+TEST(FuzzCorpusReplay, Format) { Replay("format", &DralFuzz::CheckFormatCase); }
+TEST(FuzzCorpusReplay, Primitive) { Replay("primitive", &DralFuzz::CheckPrimitiveCase); }
+TEST(FuzzCorpusReplay, Check) { Replay("check", &RunCheck); }
+TEST(FuzzCorpusReplay, CheckDeepOnASmallStack) { Replay("check-deep", &RunDeepCheck, kSmallStack); }
+
+}  // namespace
