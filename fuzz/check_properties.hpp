@@ -125,7 +125,7 @@ struct CheckOptions {
   // Print the decoded definition and value to stderr before checking them
   // (for slow inputs, which never fail).
   bool trace = false;
-  // Allow chains of up to 150k levels instead of 4096. Fuzzing keeps to
+  // Allow chains of up to 150k levels instead of 1024. Fuzzing keeps to
   // the small depths, where it runs a hundred times faster; the deep seeds
   // are run on their own.
   bool deep = false;
@@ -138,9 +138,9 @@ inline void CheckDefinitionCase(const std::uint8_t* data, std::size_t size, Verd
   const Dictionary& names = Names();
   // Small trees keep the target fast; depth comes from the chains.
   DecodeLimits limits;
-  limits.maxValueNodes = 2048;
-  limits.hardValueMargin = 512;
-  const std::size_t maxDepth = options.deep ? 150000 : 4096;
+  limits.maxValueNodes = 512;
+  limits.hardValueMargin = 256;
+  const std::size_t maxDepth = options.deep ? 150000 : 1024;
   limits.maxWrapDepth = maxDepth;
 
   ByteReader in(data, size);
@@ -186,7 +186,7 @@ inline void CheckDefinitionCase(const std::uint8_t* data, std::size_t size, Verd
 
   const std::size_t mismatches = outcome.messages.size();
   // Big trees are checked once more through an equal one only.
-  const bool big = depth + decoder.Nodes() > 4096;
+  const bool big = depth + decoder.Nodes() > 1024;
   if (!big) CheckWrapped(checked, value, copy, other, mismatches, verdict);
 
   if (value && copy && other) {

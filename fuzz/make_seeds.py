@@ -122,8 +122,8 @@ CHECK = {
     "strings-for-structures": bytes([0, STRUCT_DEF, NODE, 0, 15, NODE]),
     "null-value": bytes([0, STRING_DEF, 13]),
     "free-kinds": bytes([0, VOID, 10, 1, 12, 0, 1, 5, 2, 1, 2, 3, 3, 1, 4, 2, 9, 9, 5, 0, 6, 0, 7, 0, 1, 8, 9, 13]),
-    "wrap-optional": bytes([0, OPTIONAL_DEF, REF_DEF, NODE, 0, 14, 0, 1]) + depth(3000) + bytes([11, NODE, 0]),
-    "chain-guided": bytes([GUIDED | CHAIN]) + depth(3000) + UNION_DEF + bytes([0, 0, 0, 1, 1, 0, 0, 1, 7]),
+    "wrap-optional": bytes([0, OPTIONAL_DEF, REF_DEF, NODE, 0, 14, 0, 1]) + depth(1000) + bytes([11, NODE, 0]),
+    "chain-guided": bytes([GUIDED | CHAIN]) + depth(1000) + UNION_DEF + bytes([0, 0, 0, 1, 1, 0, 0, 1, 7]),
 }
 
 # Run once per fuzzing session and by the test suite, not mutated: checking

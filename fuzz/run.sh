@@ -26,6 +26,10 @@ out=${DRAL_FUZZ_OUT:-$build/fuzz-out}
 jobs=${DRAL_FUZZ_JOBS:-$(nproc)}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
+if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
+  echo "usage: fuzz/run.sh [seconds-per-target] [format|primitive|check...]" >&2
+  exit 2
+fi
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(format primitive check)
 export ASAN_OPTIONS=${ASAN_OPTIONS-malloc_context_size=4}
