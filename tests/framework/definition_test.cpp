@@ -57,6 +57,25 @@ TEST(FwCheckValue, PrimitivesMatchOnlyTheirOwnKind) {
   EXPECT_EQ(Ids(messages), std::vector<std::string>{"tovri.data.check.value.missing"});
 }
 
+TEST(FwPrimitiveDefinition, OnlyKindsWithoutAShapeOfTheirOwn) {
+  // A primitive definition with a shaped code would make the check read it
+  // as the class that code names.
+  for (int code :
+       std::initializer_list<int>{kOptional, kList, kStruct, kStructRef, kUnionCase, -1, 13, 14, 16, 1000}) {
+    EXPECT_EQ(PrimitiveDefinition::GetInstance(code), nullptr) << code;
+  }
+  for (int code : std::initializer_list<int>{kVoid, kInteger, kDouble, kBoolean, kBlob, kString, kError,
+                                             kSecret, kDynamicStruct}) {
+    auto definition = PrimitiveDefinition::GetInstance(code);
+    ASSERT_NE(definition, nullptr) << code;
+    EXPECT_EQ(definition->GetType(), code);
+    EXPECT_EQ(definition, PrimitiveDefinition::GetInstance(code));  // immutable, shared
+  }
+  std::list<BaseMessage> messages;
+  EXPECT_TRUE(CheckValue(*PrimitiveDefinition::GetInstance(kDynamicStruct), Item("x"), messages));
+  EXPECT_FALSE(CheckValue(*PrimitiveDefinition::GetInstance(kDynamicStruct), Str("x"), messages));
+}
+
 TEST(FwCheckValue, StructuresNeedTheirNameAndRequiredFieldsButAllowExtras) {
   std::list<BaseMessage> messages;
   auto item = Item("n");

@@ -10,7 +10,17 @@ namespace Data {
 DataDefinition::~DataDefinition() = default;
 
 std::shared_ptr<const PrimitiveDefinition> PrimitiveDefinition::GetInstance(int typeCode) {
-  return std::make_shared<const PrimitiveDefinition>(typeCode);
+  // Built once: derivation asks for these for every primitive member.
+  static const auto* const instances = [] {
+    auto* table = new std::shared_ptr<const PrimitiveDefinition>[kDynamicStruct + 1];
+    for (int code : std::initializer_list<int>{kVoid, kInteger, kDouble, kBoolean, kBlob, kString, kError,
+                                               kSecret, kDynamicStruct}) {
+      table[code].reset(new PrimitiveDefinition(code));
+    }
+    return table;
+  }();
+  if (typeCode < 0 || typeCode > kDynamicStruct) return nullptr;
+  return instances[typeCode];
 }
 
 std::shared_ptr<const StructDefinition> StructDefinition::GetInstance(const std::string& name,

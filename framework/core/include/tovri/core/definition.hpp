@@ -43,14 +43,19 @@ class DataDefinition {
   DataDefinition() = default;
 };
 
-// A primitive kind (string, integer, boolean, double, blob, secret, void).
+// A kind without a shape of its own: string, integer, boolean, double, blob,
+// secret, void, and also kError (an error of any id) and kDynamicStruct (any
+// structure). Instances are immutable and shared, one per code.
 class PrimitiveDefinition final : public DataDefinition {
  public:
+  // Null for any other code: the shaped kinds (structure, list, optional,
+  // reference, union case) have their own classes, and the check relies on
+  // a definition's code naming its class.
   static std::shared_ptr<const PrimitiveDefinition> GetInstance(int typeCode);
   int GetType() const noexcept override { return code_; }
-  explicit PrimitiveDefinition(int code) : code_(code) {}
 
  private:
+  explicit PrimitiveDefinition(int code) : code_(code) {}
   int code_;
 };
 
