@@ -48,27 +48,43 @@ DataValue::~DataValue() = default;
 ContainerValue::~ContainerValue() = default;
 
 // Tears a container's subtree down without recursion: children this thread
-// owns alone are emptied onto a local stack before they are dropped, so
-// every destructor that runs finds its container already empty. Children
-// still shared elsewhere are merely released; their last owner tears them
-// down the same way.
+// owns alone are emptied onto a stack before they are dropped, so every
+// destructor that runs finds its container already empty. Children still
+// shared elsewhere are merely released; their last owner tears them down the
+// same way. A container dying while a teardown runs on its thread hands its
+// children to the running loop rather than starting one of its own.
 class ContainerTeardown {
  public:
+  // A value's code names its class (as everywhere in this library), which
+  // spares a dynamic_cast per node.
+  static bool IsContainer(int code) noexcept {
+    return code == kStruct || code == kList || code == kOptional || code == kError || code == kDynamicStruct;
+  }
+
   static void Run(ContainerValue& root) noexcept {
-    std::vector<ValuePtr> pending;
-    root.ReleaseChildren(pending);
-    while (!pending.empty()) {
-      ValuePtr child = std::move(pending.back());
-      pending.pop_back();
-      if (child && child.use_count() == 1) {
+    thread_local std::vector<ValuePtr>* running = nullptr;  // trivially destructible on purpose
+    if (running) {
+      root.ReleaseChildren(*running);
+      return;
+    }
+    std::vector<ValuePtr> stack;
+    stack.reserve(kInitialCapacity);  // one allocation for ordinary trees
+    running = &stack;
+    root.ReleaseChildren(stack);
+    while (!stack.empty()) {
+      ValuePtr child = std::move(stack.back());
+      stack.pop_back();
+      if (child && IsContainer(child->GetType()) && child.use_count() == 1) {
         // Sole owner: nobody else can observe the container any more.
-        if (auto* container = dynamic_cast<const ContainerValue*>(child.get())) {
-          const_cast<ContainerValue*>(container)->ReleaseChildren(pending);
-        }
+        const_cast<ContainerValue*>(static_cast<const ContainerValue*>(child.get()))->ReleaseChildren(stack);
       }
       // `child` dies here with no children of its own left.
     }
+    running = nullptr;
   }
+
+ private:
+  static constexpr std::size_t kInitialCapacity = 32;
 };
 
 // --- compound values -------------------------------------------------------
