@@ -29,7 +29,7 @@ NativeToValueAdapter::CompoundHelper<StructValue>::CompoundHelper(const std::str
   *destination = value_;
 }
 
-void NativeToValueAdapter::CompoundHelper<StructValue>::AddField(const std::string& name,
+void NativeToValueAdapter::CompoundHelper<StructValue>::AddField(std::string_view name,
                                                                  const NativeConstPtr& member,
                                                                  Method method) {
   work_->push_back(Entry{member, method, value_->ReserveField(name)});

@@ -23,7 +23,7 @@ bool ValueToNativeAdapter::Adapt(const Source& value, Method method, const Nativ
 
 const StringValue* ValueToNativeAdapter::AsString(const Source& value) noexcept {
   if (!value || value->GetType() != kString) return nullptr;
-  return dynamic_cast<const StringValue*>(value.get());
+  return static_cast<const StringValue*>(value.get());  // the code names the class
 }
 
 bool ValueToNativeAdapter::CheckPresent(const Source& value, WorkList& work,
@@ -59,10 +59,10 @@ bool ValueToNativeAdapter::KeyFromName(const std::string& name, std::string& key
 
 ValueToNativeAdapter::CompoundHelper<StructValue>::CompoundHelper(const Source& value, WorkList& work,
                                                                   std::list<BaseMessage>& messages)
-    : work_(&work), messages_(&messages), count_(messages.size()) {
+    : source_(&value), work_(&work), messages_(&messages), count_(messages.size()) {
   if (const StringValue* text = AsString(value)) {
     if (text->GetValue().empty()) {
-      emptyString_ = std::static_pointer_cast<const StringValue>(value);
+      emptyString_ = true;
     } else {
       AppendBadCast(messages, text->GetValue());
     }
@@ -70,15 +70,27 @@ ValueToNativeAdapter::CompoundHelper<StructValue>::CompoundHelper(const Source& 
   }
   const int type = value ? value->GetType() : -1;
   if (type == kStruct || type == kError || type == kDynamicStruct) {
-    compound_ = std::dynamic_pointer_cast<const CompoundValue>(value);
-    if (compound_) return;
+    compound_ = static_cast<const CompoundValue*>(value.get());
+    return;
   }
   AppendInvalidType(messages);
 }
 
-std::shared_ptr<const StructValue> ValueToNativeAdapter::CompoundHelper<StructValue>::GetSource()
-    const noexcept {
-  return std::dynamic_pointer_cast<const StructValue>(compound_);
+std::shared_ptr<const StructValue> ValueToNativeAdapter::CompoundHelper<StructValue>::GetSource() const {
+  const int type = compound_ ? compound_->GetType() : -1;
+  // Field names are unique, so as many declared fields found as there are
+  // fields means none is undeclared.
+  if (type != -1 && found_ == compound_->GetFields().size()) return nullptr;
+  if (type == kError) {
+    // An error read as a structure is not a StructValue: hand over its fields
+    // (shared) in one, so that its undeclared fields are kept and validated
+    // like those of any structure instead of being dropped.
+    auto fields = StructValue::GetInstance(compound_->GetName());
+    for (const auto& field : compound_->GetFields()) fields->SetField(field.first, field.second);
+    return fields;
+  }
+  if (type != kStruct && type != kDynamicStruct) return nullptr;
+  return std::static_pointer_cast<const StructValue>(*source_);
 }
 
 }  // namespace Data

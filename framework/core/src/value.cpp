@@ -91,24 +91,33 @@ class ContainerTeardown {
 
 CompoundValue::~CompoundValue() { ContainerTeardown::Run(*this); }
 
-bool CompoundValue::GetField(const std::string& name, ValuePtr& out, std::list<BaseMessage>& messages) const {
+bool CompoundValue::GetField(std::string_view name, ValuePtr& out, std::list<BaseMessage>& messages) const {
   auto it = fields_.find(name);
   if (it == fields_.end() || !it->second) {
-    messages.push_back(Core::MakeCoreMessage(Core::Ids::kFieldMissing, {name_, name}));
+    messages.push_back(Core::MakeCoreMessage(Core::Ids::kFieldMissing, {name_, std::string(name)}));
     return false;
   }
   out = it->second;
   return true;
 }
 
-ValuePtr CompoundValue::FindField(const std::string& name) const {
+ValuePtr CompoundValue::FindField(std::string_view name) const {
   auto it = fields_.find(name);
   return it == fields_.end() ? nullptr : it->second;
 }
 
+const ValuePtr* CompoundValue::FindSlot(std::string_view name) const noexcept {
+  auto it = fields_.find(name);
+  return it == fields_.end() ? nullptr : &it->second;
+}
+
 void CompoundValue::SetField(const std::string& name, ValuePtr value) { fields_[name] = std::move(value); }
 
-ValuePtr* CompoundValue::ReserveField(const std::string& name) { return &fields_[name]; }
+ValuePtr* CompoundValue::ReserveField(std::string_view name) {
+  auto it = fields_.lower_bound(name);
+  if (it == fields_.end() || it->first != name) it = fields_.emplace_hint(it, std::string(name), nullptr);
+  return &it->second;
+}
 
 void CompoundValue::ReleaseChildren(std::vector<ValuePtr>& out) noexcept {
   // Only growing `out` can fail, under memory exhaustion, which ends the

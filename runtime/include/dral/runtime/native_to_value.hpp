@@ -43,6 +43,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -125,10 +126,10 @@ class NativeToValueAdapter::CompoundHelper<StructValue> {
   // Reserves the field's slot and queues the member's conversion into it.
   // `member` must outlive the conversion.
   template <class X>
-  void AddField(const std::string& name, const X* member) {
+  void AddField(std::string_view name, const X* member) {
     AddField(name, NativeConstPtr(member), AdaptMethod<X>::Get(member));
   }
-  void AddField(const std::string& name, const NativeConstPtr& member, Method method);
+  void AddField(std::string_view name, const NativeConstPtr& member, Method method);
 
   // The structure value under construction.
   std::shared_ptr<StructValue>& GetValue() noexcept { return value_; }

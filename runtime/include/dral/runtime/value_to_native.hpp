@@ -52,6 +52,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -181,51 +182,67 @@ class ValueToNativeAdapter::CompoundHelper<StructValue> {
 
   // A required member of primitive, enumeration, list, set or map type.
   template <class X>
-  void AddFieldInt(const std::string& name, X* member) {
+  void AddFieldInt(std::string_view name, X* member) {
     Require(name, member, IsEnumeration<X>::value);
   }
   // A required structure member.
   template <class X>
-  void AddField(const std::string& name, std::shared_ptr<const X>* member) {
+  void AddField(std::string_view name, std::shared_ptr<const X>* member) {
     Require(name, member, true);
   }
   template <class X>
-  void AddFieldInt(const std::string& name, std::shared_ptr<const X>* member) {
+  void AddFieldInt(std::string_view name, std::shared_ptr<const X>* member) {
     Require(name, member, true);
   }
   // Optional members: absent fields leave them unset, without a message.
   template <class X>
-  void AddField(const std::string& name, boost::optional<X>* member) {
+  void AddField(std::string_view name, boost::optional<X>* member) {
     Optional(name, member);
   }
   template <class X>
-  void AddField(const std::string& name, OptionalPtr<const X>* member) {
+  void AddField(std::string_view name, OptionalPtr<const X>* member) {
     Optional(name, member);
   }
 
-  // The structure being read, for collecting undeclared fields; null when
-  // the source is an empty string or not a structure value.
-  std::shared_ptr<const StructValue> GetSource() const noexcept;
+  // The structure being read, for collecting undeclared fields (an error's
+  // fields in a new structure value); null when the source is an empty
+  // string or not a compound value, and when every field it has was read
+  // as a declared one (nothing to collect: the collecting walk is skipped).
+  std::shared_ptr<const StructValue> GetSource() const;
 
  private:
   template <class X>
-  void Require(const std::string& name, X* member, bool passEmptyString) {
+  void Require(std::string_view name, X* member, bool passEmptyString) {
     if (!IsReadable()) return;
     if (compound_) {
-      Source field;
-      if (compound_->GetField(name, field, *messages_)) ValueMethod(field, member, *work_);
+      const Source* field = compound_->FindSlot(name);
+      if (field && *field) {
+        ++found_;
+        ValueMethod(*field, member, *work_);
+      } else {
+        Source absent;
+        compound_->GetField(name, absent, *messages_);  // the framework's message
+      }
     } else if (passEmptyString && emptyString_) {
-      ValueMethod<X>(emptyString_, member, *work_);
+      ValueMethod<X>(*source_, member, *work_);
     }
   }
   template <class Holder>
-  void Optional(const std::string& name, Holder* member) {
+  void Optional(std::string_view name, Holder* member) {
     if (!IsReadable() || !compound_) return;
-    if (Source field = compound_->FindField(name)) ValueMethod(field, member, *work_);
+    const Source* field = compound_->FindSlot(name);
+    if (field && *field) {
+      ++found_;
+      ValueMethod(*field, member, *work_);
+    }
   }
 
-  std::shared_ptr<const CompoundValue> compound_;
-  std::shared_ptr<const StringValue> emptyString_;
+  // The reader lives within one method call, while the entry keeps the
+  // source alive: plain pointers spare reference counting per field.
+  const Source* source_;
+  const CompoundValue* compound_ = nullptr;
+  bool emptyString_ = false;
+  std::size_t found_ = 0;  // declared fields present, each counted once
   WorkList* work_;
   std::list<BaseMessage>* messages_;
   std::size_t count_;
@@ -366,7 +383,13 @@ bool ValueToNativeAdapter::AdaptPrimitive(const Source& value, T& target, std::l
 template <class V>
 std::shared_ptr<const V> ValueToNativeAdapter::NarrowSrc(const Source& value,
                                                          std::list<BaseMessage>& messages) {
-  std::shared_ptr<const V> narrowed = std::dynamic_pointer_cast<const V>(value);
+  std::shared_ptr<const V> narrowed;
+  if constexpr (std::is_same<V, ListValue>::value) {
+    // A value's code names its class; no dynamic_cast for the common case.
+    if (value && value->GetType() == kList) narrowed = std::static_pointer_cast<const ListValue>(value);
+  } else {
+    narrowed = std::dynamic_pointer_cast<const V>(value);
+  }
   if (!narrowed) AppendInvalidType(messages);
   return narrowed;
 }
@@ -419,8 +442,12 @@ template <class T>
 void ValueToNativeAdapter::EnumMethod(const Source& value, const NativePtr& destination, WorkList& work,
                                       std::list<BaseMessage>& messages) {
   if (!CheckPresent(value, work, messages)) return;
+  if (const StringValue* text = AsString(value)) {
+    *destination.As<T>() = T(text->GetValue());
+    return;
+  }
   std::string text;
-  if (!DataValue::Value<std::string>(*value, text, messages)) {
+  if (!DataValue::Value<std::string>(*value, text, messages)) {  // the framework's message
     work.clear();
     return;
   }
@@ -553,7 +580,10 @@ void ValueToNativeAdapter::MapVisitor<Map>::VisitList(const ListValue& list) {
   using Key = typename Map::key_type;
   map_.clear();
   for (const Source& element : list.GetElements()) {
-    const auto* entry = dynamic_cast<const CompoundValue*>(element.get());
+    const int type = element ? element->GetType() : -1;
+    const auto* entry = type == kStruct || type == kError || type == kDynamicStruct
+                            ? static_cast<const CompoundValue*>(element.get())
+                            : nullptr;
     if (!entry) {
       AppendInvalidType(messages_);
       return;

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <boost/optional.hpp>
@@ -209,15 +210,18 @@ class CompoundValue : public ContainerValue {
 
   // The field's value. When absent, appends a message naming the field and
   // the structure and returns false.
-  bool GetField(const std::string& name, ValuePtr& out, std::list<BaseMessage>& messages) const;
+  bool GetField(std::string_view name, ValuePtr& out, std::list<BaseMessage>& messages) const;
   // The field's value, or null when absent. No message.
-  ValuePtr FindField(const std::string& name) const;
+  ValuePtr FindField(std::string_view name) const;
+  // The same without touching the reference count: null when absent, valid
+  // while the value lives.
+  const ValuePtr* FindSlot(std::string_view name) const noexcept;
 
   // Sets (or replaces) a field. Only while the value is being built.
   void SetField(const std::string& name, ValuePtr value);
   // The slot of a field, created empty when absent. The address stays valid
   // for the life of the value.
-  ValuePtr* ReserveField(const std::string& name);
+  ValuePtr* ReserveField(std::string_view name);
 
  protected:
   explicit CompoundValue(std::string name) : name_(std::move(name)) {}
