@@ -135,6 +135,19 @@ TEST(FwLocalizer, DefaultRequestLocalizerSpeaksTheCoreCatalogue) {
   EXPECT_FALSE(a.localeSpec->firstError || a.localeSpec->secondError);
   BaseMessage m = Core::MakeCoreMessage("tovri.invoke.invalid.input", {"::Ns::Svc::Get"});
   EXPECT_EQ(a.localizer->Localize(m, *a.localeSpec), m.defaultMessage);
+
+  // The default localizers share their catalogue, but a template added to
+  // one (or to a copy of one) stays its own.
+  a.localizer->AddTemplate("en_US", m.id, "mine");
+  Localizer copy = *b.localizer;
+  copy.AddTemplate("en", m.id, "copied");
+  EXPECT_EQ(a.localizer->Localize(m, *a.localeSpec), std::string("mine"));
+  EXPECT_EQ(copy.Localize(m, *b.localeSpec), std::string("copied"));
+  EXPECT_EQ(b.localizer->Localize(m, *b.localeSpec), m.defaultMessage);
+  RequestLocalizer c = RequestLocalizerHelper::GetDefaultRequestLocalizer();
+  EXPECT_EQ(c.localizer->Localize(m, *c.localeSpec), m.defaultMessage);
+  EXPECT_TRUE(Localizer().empty());
+  EXPECT_EQ(Localizer().Localize(m, *c.localeSpec), boost::none);
 }
 
 TEST(FwNativeErrors, ErrorWinsAndUnlocalisedMessagesAreLocalised) {

@@ -1,5 +1,7 @@
 #include <tovri/core/definition.hpp>
 
+#include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "catalogue.hpp"
@@ -89,10 +91,15 @@ namespace {
 class Checker {
  public:
   explicit Checker(std::list<BaseMessage>& messages) : messages_(messages) {
-    nodes_.push_back(PathNode{kNoParent, "value", 0, false});
+    static const std::string kRoot = "value";
+    nodes_.reserve(kInitialCapacity);
+    work_.reserve(kInitialCapacity);
+    nodes_.push_back(PathNode{kNoParent, &kRoot, 0, false});
   }
 
-  bool Run(const DefinitionPtr& definition, const DataValue* value) {
+  // `definition` must outlive the walk; the targets of references met on
+  // the way are held by the checker.
+  bool Run(const DataDefinition* definition, const DataValue* value) {
     const std::size_t before = messages_.size();
     work_.push_back(Work{definition, value, 0});
     while (!work_.empty()) {
@@ -107,27 +114,31 @@ class Checker {
   static constexpr std::size_t kNoParent = static_cast<std::size_t>(-1);
   // Paths deeper than this are shown by their innermost segments only.
   static constexpr std::size_t kMaxShownSegments = 24;
+  static constexpr std::size_t kInitialCapacity = 64;
 
+  // Plain pointers throughout: the names belong to the definitions and the
+  // values to the tree, both alive for the whole walk, so a step costs no
+  // string copy and no reference count.
   struct PathNode {
     std::size_t parent;
-    std::string field;
+    const std::string* field;
     std::size_t index;
     bool isIndex;
   };
 
   struct Work {
-    DefinitionPtr definition;
+    const DataDefinition* definition;
     const DataValue* value;
     std::size_t node;
   };
 
   std::size_t FieldNode(std::size_t parent, const std::string& field) {
-    nodes_.push_back(PathNode{parent, field, 0, false});
+    nodes_.push_back(PathNode{parent, &field, 0, false});
     return nodes_.size() - 1;
   }
 
   std::size_t IndexNode(std::size_t parent, std::size_t index) {
-    nodes_.push_back(PathNode{parent, std::string(), index, true});
+    nodes_.push_back(PathNode{parent, nullptr, index, true});
     return nodes_.size() - 1;
   }
 
@@ -152,7 +163,7 @@ class Checker {
         out += "[" + std::to_string(n.index) + "]";
       } else {
         if (!out.empty()) out += '.';
-        out += n.field;
+        out += *n.field;
       }
     }
     return out;
@@ -170,20 +181,20 @@ class Checker {
   static const std::string* TagText(const ValuePtr& tag) {
     if (!tag) return nullptr;
     const DataValue* v = tag.get();
-    if (auto* optional = dynamic_cast<const OptionalValue*>(v)) v = optional->GetValue().get();
-    auto* text = dynamic_cast<const StringValue*>(v);
-    return text ? &text->GetValue() : nullptr;
+    if (v->GetType() == kOptional) v = static_cast<const OptionalValue*>(v)->GetValue().get();
+    if (!v || v->GetType() != kString) return nullptr;
+    return &static_cast<const StringValue*>(v)->GetValue();
   }
 
   // A structure-like value of `name`: a structure of that name, an error
   // whose id is that name, or a dynamic structure of any name.
   const CompoundValue* MatchCompound(std::size_t node, const std::string& name, const DataValue& value) {
-    auto* compound = dynamic_cast<const CompoundValue*>(&value);
     const int type = value.GetType();
-    if (!compound || (type != kStruct && type != kError && type != kDynamicStruct)) {
+    if (type != kStruct && type != kError && type != kDynamicStruct) {
       KindMismatch(node, kStruct, value);
       return nullptr;
     }
+    const auto* compound = static_cast<const CompoundValue*>(&value);  // the code names the class
     if (type != kDynamicStruct && compound->GetName() != name) {
       Report(Core::Ids::kCheckStructName, {Path(node), name, compound->GetName()});
       return nullptr;
@@ -192,10 +203,11 @@ class Checker {
   }
 
   void CheckStruct(const StructDefinition& definition, const CompoundValue& value, std::size_t node) {
-    std::vector<Work> children;
+    const std::size_t first = work_.size();
     for (const auto& [name, fieldDefinition] : definition.GetFields()) {
       if (!fieldDefinition) continue;
-      const ValuePtr field = value.FindField(name);
+      const ValuePtr* slot = value.FindSlot(name);
+      const DataValue* field = slot ? slot->get() : nullptr;
       const int kind = fieldDefinition->GetType();
       if (!field) {
         if (kind != kOptional && kind != kUnionCase) {
@@ -205,11 +217,12 @@ class Checker {
       }
       const std::size_t child = FieldNode(node, name);
       if (kind != kUnionCase) {
-        children.push_back(Work{fieldDefinition, field.get(), child});
+        work_.push_back(Work{fieldDefinition.get(), field, child});
         continue;
       }
       const auto& unionCase = static_cast<const UnionCaseDefinition&>(*fieldDefinition);
-      auto* optional = dynamic_cast<const OptionalValue*>(field.get());
+      const auto* optional =
+          field->GetType() == kOptional ? static_cast<const OptionalValue*>(field) : nullptr;
       if (!optional) {
         KindMismatch(child, kOptional, *field);
         continue;
@@ -221,14 +234,14 @@ class Checker {
       } else if (!unionCase.Selects(*tag)) {
         Report(Core::Ids::kCheckUnionNotSelected, {Path(child), name, unionCase.GetTagField(), *tag});
       }
-      children.push_back(Work{unionCase.GetCase(), optional->GetValue().get(), child});
+      work_.push_back(Work{unionCase.GetCase().get(), optional->GetValue().get(), child});
     }
     // Reversed, so that fields are checked (and reported) in name order.
-    for (auto it = children.rbegin(); it != children.rend(); ++it) work_.push_back(std::move(*it));
+    std::reverse(work_.begin() + static_cast<std::ptrdiff_t>(first), work_.end());
   }
 
   void Step(const Work& item) {
-    const DataDefinition* definition = item.definition.get();
+    const DataDefinition* definition = item.definition;
     if (!definition) return;  // nothing to check against
     const int kind = definition->GetType();
     if (!item.value) {
@@ -248,19 +261,20 @@ class Checker {
       case kStructRef: {
         const auto& ref = static_cast<const StructRefDefinition&>(*definition);
         if (auto target = ref.GetTarget()) {
-          work_.push_back(Work{std::move(target), item.value, item.node});
+          work_.push_back(Work{target.get(), item.value, item.node});
+          held_.push_back(std::move(target));
         } else {
           MatchCompound(item.node, ref.GetName(), value);  // unbound: the name is all there is
         }
         return;
       }
       case kList: {
-        auto* list = dynamic_cast<const ListValue*>(&value);
-        if (!list) {
+        if (value.GetType() != kList) {
           KindMismatch(item.node, kList, value);
           return;
         }
-        const DefinitionPtr& element = static_cast<const ListDefinition&>(*definition).GetElement();
+        const auto* list = static_cast<const ListValue*>(&value);
+        const DataDefinition* element = static_cast<const ListDefinition&>(*definition).GetElement().get();
         const auto& elements = list->GetElements();
         for (std::size_t i = elements.size(); i-- > 0;) {
           work_.push_back(Work{element, elements[i].get(), IndexNode(item.node, i)});
@@ -269,21 +283,24 @@ class Checker {
       }
       case kOptional:
       case kUnionCase: {
-        auto* optional = dynamic_cast<const OptionalValue*>(&value);
-        if (!optional) {
+        if (value.GetType() != kOptional) {
           KindMismatch(item.node, kOptional, value);
           return;
         }
+        const auto* optional = static_cast<const OptionalValue*>(&value);
         if (!optional->IsSet()) return;
         const DefinitionPtr& content = kind == kOptional
                                            ? static_cast<const OptionalDefinition&>(*definition).GetElement()
                                            : static_cast<const UnionCaseDefinition&>(*definition).GetCase();
-        work_.push_back(Work{content, optional->GetValue().get(), item.node});
+        work_.push_back(Work{content.get(), optional->GetValue().get(), item.node});
         return;
       }
-      case kDynamicStruct:
-        if (!dynamic_cast<const CompoundValue*>(&value)) KindMismatch(item.node, kStruct, value);
+      case kDynamicStruct: {
+        const int type = value.GetType();
+        if (type != kStruct && type != kError && type != kDynamicStruct)
+          KindMismatch(item.node, kStruct, value);
         return;
+      }
       default:
         if (value.GetType() != kind) KindMismatch(item.node, kind, value);
         return;
@@ -293,14 +310,13 @@ class Checker {
   std::list<BaseMessage>& messages_;
   std::vector<PathNode> nodes_;
   std::vector<Work> work_;
+  std::vector<DefinitionPtr> held_;  // reference targets met, alive until the walk ends
 };
 
 }  // namespace
 
 bool CheckValue(const DataDefinition& definition, const ValuePtr& value, std::list<BaseMessage>& messages) {
-  // The caller owns `definition`; a non-owning pointer keeps the walk uniform.
-  DefinitionPtr root(std::shared_ptr<const DataDefinition>(), &definition);
-  return Checker(messages).Run(root, value.get());
+  return Checker(messages).Run(&definition, value.get());
 }
 
 }  // namespace Data

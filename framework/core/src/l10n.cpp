@@ -144,14 +144,22 @@ LanguagePreference MakeLanguagePreference(const std::string& tag, std::error_cod
 
 }  // namespace LocaleHelpers
 
+Localizer::Localizer(Templates templates) : templates_(std::make_shared<Templates>(std::move(templates))) {}
+
 void Localizer::AddTemplate(const std::string& language, const std::string& id, const std::string& tmpl) {
-  templates_[language][id] = tmpl;
+  if (!templates_) {
+    templates_ = std::make_shared<Templates>();
+  } else if (templates_.use_count() > 1) {
+    templates_ = std::make_shared<Templates>(*templates_);  // others keep the table they had
+  }
+  (*templates_)[language][id] = tmpl;
 }
 
 boost::optional<std::string> Localizer::Localize(const BaseMessage& message, const LocaleSpec& locale) const {
+  if (!templates_) return boost::none;
   auto lookup = [&](const std::string& language) -> const std::string* {
-    auto byLanguage = templates_.find(language);
-    if (byLanguage == templates_.end()) return nullptr;
+    auto byLanguage = templates_->find(language);
+    if (byLanguage == templates_->end()) return nullptr;
     auto byId = byLanguage->second.find(message.id);
     return byId == byLanguage->second.end() ? nullptr : &byId->second;
   };
@@ -166,24 +174,34 @@ boost::optional<std::string> Localizer::Localize(const BaseMessage& message, con
 }
 
 std::shared_ptr<Localizer> Localizer::MakeDefault() {
-  std::size_t count = 0;
-  const Core::CatalogueEntry* entries = Core::CoreCatalogue(count);
-  Templates templates;
-  auto& posix = templates["C"];
-  auto& english = templates["en"];
-  for (std::size_t i = 0; i < count; ++i) {
-    posix.emplace(entries[i].id, entries[i].text);
-    english.emplace(entries[i].id, entries[i].text);
-  }
-  return std::make_shared<Localizer>(std::move(templates));
+  // Built once; a static holder keeps its count above one, so no localizer
+  // ever changes it in place.
+  static const std::shared_ptr<Templates> catalogue = [] {
+    std::size_t count = 0;
+    const Core::CatalogueEntry* entries = Core::CoreCatalogue(count);
+    auto templates = std::make_shared<Templates>();
+    auto& posix = (*templates)["C"];
+    auto& english = (*templates)["en"];
+    for (std::size_t i = 0; i < count; ++i) {
+      posix.emplace(entries[i].id, entries[i].text);
+      english.emplace(entries[i].id, entries[i].text);
+    }
+    return templates;
+  }();
+  auto localizer = std::make_shared<Localizer>();
+  localizer->templates_ = catalogue;
+  return localizer;
 }
 
 RequestLocalizer RequestLocalizerHelper::GetDefaultRequestLocalizer() {
-  auto locale = std::make_shared<LocaleSpec>();
-  locale->first = LocaleHelpers::MakeLanguagePreference("en_US", locale->firstError);
-  locale->second = LocaleHelpers::MakeLanguagePreference("C", locale->secondError);
-  locale->timezone = TimezoneSpec("Etc/UTC");
-  return RequestLocalizer{Localizer::MakeDefault(), std::move(locale)};
+  static const LocaleSpec kDefault = [] {
+    LocaleSpec locale;
+    locale.first = LocaleHelpers::MakeLanguagePreference("en_US", locale.firstError);
+    locale.second = LocaleHelpers::MakeLanguagePreference("C", locale.secondError);
+    locale.timezone = TimezoneSpec("Etc/UTC");
+    return locale;
+  }();
+  return RequestLocalizer{Localizer::MakeDefault(), std::make_shared<LocaleSpec>(kDefault)};
 }
 
 }  // namespace L10n

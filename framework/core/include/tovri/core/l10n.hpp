@@ -62,9 +62,9 @@ class Localizer {
   using Templates = std::map<std::string, std::map<std::string, std::string>>;  // language -> id -> template
 
   Localizer() = default;
-  explicit Localizer(Templates templates) : templates_(std::move(templates)) {}
+  explicit Localizer(Templates templates);
 
-  bool empty() const noexcept { return templates_.empty(); }
+  bool empty() const noexcept { return !templates_ || templates_->empty(); }
 
   // Adds (or replaces) the template of `id` for `language` ("en", "en_US",
   // "de"...).
@@ -77,11 +77,15 @@ class Localizer {
   // under "C". No template: none.
   boost::optional<std::string> Localize(const BaseMessage& message, const LocaleSpec& locale) const;
 
-  // A localizer holding the core catalogue's templates under "C" and "en".
+  // A new localizer holding the core catalogue's templates under "C" and
+  // "en". Cheap: every such localizer shares one immutable table until it is
+  // given a template of its own.
   static std::shared_ptr<Localizer> MakeDefault();
 
  private:
-  Templates templates_;
+  // Shared between copies and default localizers; AddTemplate copies it
+  // first unless this localizer is its only holder.
+  std::shared_ptr<Templates> templates_;
 };
 
 // A localizer and the locale to render with.
