@@ -1,5 +1,6 @@
 #include <tovri/core/value.hpp>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <sstream>
@@ -16,6 +17,7 @@ using namespace Tovri;
 using namespace Tovri::Data;
 
 ValuePtr Str(const std::string& text) { return StringValue::GetInstance(text); }
+ValuePtr Int(long long i) { return IntegerValue::GetInstance(i); }
 
 template <class T>
 bool Parse(const std::string& text, T& out, std::list<BaseMessage>& messages) {
@@ -188,10 +190,24 @@ TEST(FwCompound, GetFieldReportsTheMissingFieldAndStructure) {
 
 TEST(FwCompound, SlotsStayPutWhileContainersGrow) {
   auto list = ListValue::GetInstance(ListValue::kSetKind);
-  ValuePtr* first = list->AppendSlot();
-  for (int i = 0; i < 1000; ++i) list->AppendSlot();
-  *first = Str("first");
-  EXPECT_EQ(list->GetElements().front(), *first);
+  EXPECT_TRUE(list->GetElements().empty());
+  // Every slot keeps its address across the block boundaries that follow
+  // (4, 12, 28, ... elements), and index, iteration and slots agree.
+  std::vector<ValuePtr*> slots;
+  for (int i = 0; i < 1000; ++i) slots.push_back(list->AppendSlot());
+  for (int i = 0; i < 1000; ++i) *slots[i] = Int(i);
+  const ListValue::Elements& elements = list->GetElements();
+  ASSERT_EQ(elements.size(), 1000u);
+  long long expected = 0;
+  for (const ValuePtr& element : elements) {
+    ASSERT_EQ(&element, slots[static_cast<std::size_t>(expected)]);
+    EXPECT_EQ(static_cast<const IntegerValue&>(*element).GetValue(), expected++);
+  }
+  EXPECT_EQ(&elements[999], slots[999]);
+  EXPECT_EQ(elements.end() - elements.begin(), 1000);
+  EXPECT_EQ(std::find(elements.begin(), elements.end(), *slots[600]) - elements.begin(), 600);
+  EXPECT_EQ(elements.front(), *slots[0]);
+  EXPECT_EQ(elements.back(), *slots[999]);
   EXPECT_EQ(list->GetKind(), ListValue::kSetKind);
 
   auto s = StructValue::GetInstance("s");
@@ -206,6 +222,25 @@ TEST(FwCompound, SlotsStayPutWhileContainersGrow) {
   EXPECT_FALSE(optional->IsSet());
   optional->value() = Str("z");
   EXPECT_TRUE(optional->IsSet());
+}
+
+TEST(FwPrimitives, CommonPrimitivesAreSharedOthersAreNew) {
+  EXPECT_EQ(IntegerValue::GetInstance(0), IntegerValue::GetInstance(0));
+  EXPECT_EQ(IntegerValue::GetInstance(255), IntegerValue::GetInstance(255));
+  EXPECT_NE(IntegerValue::GetInstance(256), IntegerValue::GetInstance(256));
+  EXPECT_NE(IntegerValue::GetInstance(-1), IntegerValue::GetInstance(-1));
+  EXPECT_EQ(IntegerValue::GetInstance(-1)->GetValue(), -1);
+  EXPECT_EQ(IntegerValue::GetInstance(200)->GetValue(), 200);
+  EXPECT_EQ(BooleanValue::GetInstance(true), BooleanValue::GetInstance(true));
+  EXPECT_TRUE(BooleanValue::GetInstance(true)->GetValue());
+  EXPECT_FALSE(BooleanValue::GetInstance(false)->GetValue());
+  EXPECT_EQ(VoidValue::GetInstance(), VoidValue::GetInstance());
+  // A tree holding a shared instance tears down without touching it.
+  {
+    auto list = ListValue::GetInstance();
+    list->Append(IntegerValue::GetInstance(7));
+  }
+  EXPECT_EQ(IntegerValue::GetInstance(7)->GetValue(), 7);
 }
 
 TEST(FwEquality, ComparesWholeTrees) {

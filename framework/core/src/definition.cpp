@@ -114,7 +114,9 @@ class Checker {
   static constexpr std::size_t kNoParent = static_cast<std::size_t>(-1);
   // Paths deeper than this are shown by their innermost segments only.
   static constexpr std::size_t kMaxShownSegments = 24;
-  static constexpr std::size_t kInitialCapacity = 64;
+  // Small enough to stay below the allocator's large-request threshold (about
+  // 1 KiB), where glibc consolidates its free lists first.
+  static constexpr std::size_t kInitialCapacity = 16;
 
   // Plain pointers throughout: the names belong to the definitions and the
   // values to the tree, both alive for the whole walk, so a step costs no

@@ -158,24 +158,41 @@ std::shared_ptr<ListValue> ListValue::GetInstance(int kind) { return std::make_s
 ListValue::~ListValue() { ContainerTeardown::Run(*this); }
 
 ValuePtr* ListValue::AppendSlot() {
-  elements_.emplace_back();
-  return &elements_.back();
+  return &elements_.emplace_back();
 }
 
 void ListValue::Append(ValuePtr element) { elements_.push_back(std::move(element)); }
 
 void ListValue::ReleaseChildren(std::vector<ValuePtr>& out) noexcept {
-  for (auto& element : elements_) {
-    if (element) out.push_back(std::move(element));
+  for (std::size_t i = 0; i < elements_.size(); ++i) {
+    if (elements_[i]) out.push_back(std::move(elements_[i]));
   }
   elements_.clear();
 }
 
 // --- primitives ------------------------------------------------------------
 
-std::shared_ptr<const VoidValue> VoidValue::GetInstance() { return std::make_shared<const VoidValue>(); }
+// Values never change once built, so the most common primitives are shared
+// instead of allocated: void, the booleans and small non-negative integers
+// (indices, counts, register numbers). The tables are never destroyed, so
+// values held by other static objects stay valid at exit.
+std::shared_ptr<const VoidValue> VoidValue::GetInstance() {
+  static const auto* const instance =
+      new std::shared_ptr<const VoidValue>(std::make_shared<const VoidValue>());
+  return *instance;
+}
+
+namespace {
+constexpr long long kSharedIntegers = 256;
+}  // namespace
 
 std::shared_ptr<const IntegerValue> IntegerValue::GetInstance(long long value) {
+  static const auto* const table = [] {
+    auto* integers = new std::shared_ptr<const IntegerValue>[kSharedIntegers];
+    for (long long i = 0; i < kSharedIntegers; ++i) integers[i] = std::make_shared<const IntegerValue>(i);
+    return integers;
+  }();
+  if (value >= 0 && value < kSharedIntegers) return table[value];
   return std::make_shared<const IntegerValue>(value);
 }
 
@@ -184,7 +201,10 @@ std::shared_ptr<const DoubleValue> DoubleValue::GetInstance(double value) {
 }
 
 std::shared_ptr<const BooleanValue> BooleanValue::GetInstance(bool value) {
-  return std::make_shared<const BooleanValue>(value);
+  static const auto* const values = new std::shared_ptr<const BooleanValue>[2] {
+    std::make_shared<const BooleanValue>(false), std::make_shared<const BooleanValue>(true)
+  };
+  return values[value ? 1 : 0];
 }
 
 std::shared_ptr<const BlobValue> BlobValue::GetInstance(Blob value) {

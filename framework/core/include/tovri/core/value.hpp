@@ -8,10 +8,15 @@
 //
 // Destroying a tree of any depth does not recurse: containers hand their
 // uniquely owned children to an explicit stack when they die.
+//
+// Being immutable, the commonest primitives are shared rather than made:
+// GetInstance of void, of a boolean or of an integer in [0, 256) returns
+// one instance per value.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <iterator>
 #include <list>
 #include <map>
 #include <memory>
@@ -315,12 +320,122 @@ class OptionalValue final : public ContainerValue {
   ValuePtr content_;
 };
 
+// The elements of a list: indexable like a vector, but a slot never moves
+// once made, so builders may fill slots after appending more. Elements live
+// in blocks of 4, 8, 16... slots; the first block is allocated with the first
+// element, so an empty list costs nothing and a short one one small block
+// (a std::deque would take over half a kilobyte for either).
+class ValueSlots {
+ public:
+  class const_iterator {
+   public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = ValuePtr;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const ValuePtr*;
+    using reference = const ValuePtr&;
+
+    const_iterator() = default;
+    const_iterator(const ValueSlots* slots, std::size_t index) : slots_(slots), index_(index) {}
+
+    reference operator*() const { return (*slots_)[index_]; }
+    pointer operator->() const { return &(*slots_)[index_]; }
+    reference operator[](difference_type n) const { return (*slots_)[index_ + n]; }
+    const_iterator& operator++() {
+      ++index_;
+      return *this;
+    }
+    const_iterator operator++(int) { return const_iterator(slots_, index_++); }
+    const_iterator& operator--() {
+      --index_;
+      return *this;
+    }
+    const_iterator operator--(int) { return const_iterator(slots_, index_--); }
+    const_iterator& operator+=(difference_type n) {
+      index_ += n;
+      return *this;
+    }
+    const_iterator& operator-=(difference_type n) {
+      index_ -= n;
+      return *this;
+    }
+    friend const_iterator operator+(const_iterator it, difference_type n) { return it += n; }
+    friend const_iterator operator+(difference_type n, const_iterator it) { return it += n; }
+    friend const_iterator operator-(const_iterator it, difference_type n) { return it -= n; }
+    friend difference_type operator-(const const_iterator& a, const const_iterator& b) {
+      return static_cast<difference_type>(a.index_) - static_cast<difference_type>(b.index_);
+    }
+    friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.index_ == b.index_; }
+    friend bool operator!=(const const_iterator& a, const const_iterator& b) { return a.index_ != b.index_; }
+    friend bool operator<(const const_iterator& a, const const_iterator& b) { return a.index_ < b.index_; }
+    friend bool operator>(const const_iterator& a, const const_iterator& b) { return a.index_ > b.index_; }
+    friend bool operator<=(const const_iterator& a, const const_iterator& b) { return a.index_ <= b.index_; }
+    friend bool operator>=(const const_iterator& a, const const_iterator& b) { return a.index_ >= b.index_; }
+
+   private:
+    const ValueSlots* slots_ = nullptr;
+    std::size_t index_ = 0;
+  };
+  using iterator = const_iterator;
+  using value_type = ValuePtr;
+  using size_type = std::size_t;
+  using const_reference = const ValuePtr&;
+
+  ValueSlots() = default;
+  ValueSlots(const ValueSlots&) = delete;
+  ValueSlots& operator=(const ValueSlots&) = delete;
+
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  const ValuePtr& operator[](std::size_t index) const noexcept { return *Slot(index); }
+  ValuePtr& operator[](std::size_t index) noexcept { return *Slot(index); }
+  const ValuePtr& front() const noexcept { return (*this)[0]; }
+  const ValuePtr& back() const noexcept { return (*this)[size_ - 1]; }
+  const_iterator begin() const noexcept { return const_iterator(this, 0); }
+  const_iterator end() const noexcept { return const_iterator(this, size_); }
+
+  // A new empty slot at the end.
+  ValuePtr& emplace_back() {
+    const std::size_t block = BlockOf(size_);
+    if (block == 0) {
+      if (!first_) first_.reset(new ValuePtr[kFirstBlock]);
+    } else if (block > more_.size()) {
+      more_.emplace_back(new ValuePtr[kFirstBlock << block]);
+    }
+    return *Slot(size_++);
+  }
+  void push_back(ValuePtr value) { emplace_back() = std::move(value); }
+  void clear() noexcept {
+    more_.clear();
+    first_.reset();
+    size_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kFirstBlock = 4;
+
+  // Block b holds the indices from kFirstBlock * (2^b - 1) on.
+  static std::size_t BlockOf(std::size_t index) noexcept {
+    const unsigned long long q = index / kFirstBlock + 1;
+    return static_cast<std::size_t>(63 - __builtin_clzll(q));
+  }
+  ValuePtr* Slot(std::size_t index) const noexcept {
+    const std::size_t block = BlockOf(index);
+    ValuePtr* base = block == 0 ? first_.get() : more_[block - 1].get();
+    return &base[index - kFirstBlock * ((std::size_t{1} << block) - 1)];
+  }
+
+  std::unique_ptr<ValuePtr[]> first_;              // kFirstBlock slots
+  std::vector<std::unique_ptr<ValuePtr[]>> more_;  // block b at more_[b - 1]
+  std::size_t size_ = 0;
+};
+
 // A sequence: a list (kind 1), a set (kind 2, elements in ascending order) or
 // a map (kind 3, "map-entry" structures with "key" and "value").
 class ListValue final : public ContainerValue {
  public:
   enum Kind : int { kListKind = 1, kSetKind = 2, kMapKind = 3 };
-  using Elements = std::deque<ValuePtr>;
+  using Elements = ValueSlots;
 
   static std::shared_ptr<ListValue> GetInstance(int kind = kListKind);
 
