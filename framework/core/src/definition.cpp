@@ -86,22 +86,23 @@ DefinitionPtr DataDefinition::Create<Void>() {
 namespace {
 
 // Walks a value and its definition side by side with an explicit stack.
-// Positions are kept as a tree of path nodes and rendered only for messages,
-// so a deep or wide value costs one small node per step, not a path string.
+// Positions are kept as a tree of path nodes and rendered only for messages:
+// each work item carries its own last segment, and a node is stored only for
+// a container whose children are queued, so leaves cost no node at all.
 class Checker {
  public:
   explicit Checker(std::list<BaseMessage>& messages) : messages_(messages) {
     static const std::string kRoot = "value";
     nodes_.reserve(kInitialCapacity);
     work_.reserve(kInitialCapacity);
-    nodes_.push_back(PathNode{kNoParent, &kRoot, 0, false});
+    root_ = Segment{kNoParent, &kRoot, 0};
   }
 
   // `definition` must outlive the walk; the targets of references met on
   // the way are held by the checker.
   bool Run(const DataDefinition* definition, const DataValue* value) {
     const std::size_t before = messages_.size();
-    work_.push_back(Work{definition, value, 0});
+    work_.push_back(Work{definition, value, root_});
     while (!work_.empty()) {
       Work item = std::move(work_.back());
       work_.pop_back();
@@ -121,35 +122,32 @@ class Checker {
   // Plain pointers throughout: the names belong to the definitions and the
   // values to the tree, both alive for the whole walk, so a step costs no
   // string copy and no reference count.
-  struct PathNode {
+  // The last segment of a position: a field name, or an index when `field`
+  // is null, under the stored node `parent`.
+  struct Segment {
     std::size_t parent;
     const std::string* field;
     std::size_t index;
-    bool isIndex;
   };
 
   struct Work {
     const DataDefinition* definition;
     const DataValue* value;
-    std::size_t node;
+    Segment at;
   };
 
-  std::size_t FieldNode(std::size_t parent, const std::string& field) {
-    nodes_.push_back(PathNode{parent, &field, 0, false});
+  // Stores a position so that children can name it as their parent.
+  std::size_t Store(const Segment& at) {
+    nodes_.push_back(at);
     return nodes_.size() - 1;
   }
 
-  std::size_t IndexNode(std::size_t parent, std::size_t index) {
-    nodes_.push_back(PathNode{parent, nullptr, index, true});
-    return nodes_.size() - 1;
-  }
-
-  std::string Path(std::size_t node) const {
+  std::string Path(const Segment& last) const {
     // Only the segments shown are walked: a walk to the root for every
     // message made a value mismatching at each level of a deep chain cost
     // time quadratic in its depth.
-    std::vector<const PathNode*> chain;
-    std::size_t at = node;
+    std::vector<const Segment*> chain{&last};
+    std::size_t at = last.parent;
     for (; at != kNoParent && chain.size() < kMaxShownSegments; at = nodes_[at].parent) {
       chain.push_back(&nodes_[at]);
     }
@@ -160,8 +158,8 @@ class Checker {
       out = "value...";
     }
     for (std::size_t i = shown; i-- > 0;) {
-      const PathNode& n = *chain[i];
-      if (n.isIndex) {
+      const Segment& n = *chain[i];
+      if (!n.field) {
         out += "[" + std::to_string(n.index) + "]";
       } else {
         if (!out.empty()) out += '.';
@@ -175,8 +173,8 @@ class Checker {
     messages_.push_back(Core::MakeCoreMessage(id, args));
   }
 
-  void KindMismatch(std::size_t node, int expected, const DataValue& value) {
-    Report(Core::Ids::kCheckKind, {Path(node), TypeName(expected), TypeName(value.GetType())});
+  void KindMismatch(const Segment& at, int expected, const DataValue& value) {
+    Report(Core::Ids::kCheckKind, {Path(at), TypeName(expected), TypeName(value.GetType())});
   }
 
   // The text a union's tag field holds: a string, or a set optional string.
@@ -190,22 +188,23 @@ class Checker {
 
   // A structure-like value of `name`: a structure of that name, an error
   // whose id is that name, or a dynamic structure of any name.
-  const CompoundValue* MatchCompound(std::size_t node, const std::string& name, const DataValue& value) {
+  const CompoundValue* MatchCompound(const Segment& at, const std::string& name, const DataValue& value) {
     const int type = value.GetType();
     if (type != kStruct && type != kError && type != kDynamicStruct) {
-      KindMismatch(node, kStruct, value);
+      KindMismatch(at, kStruct, value);
       return nullptr;
     }
     const auto* compound = static_cast<const CompoundValue*>(&value);  // the code names the class
     if (type != kDynamicStruct && compound->GetName() != name) {
-      Report(Core::Ids::kCheckStructName, {Path(node), name, compound->GetName()});
+      Report(Core::Ids::kCheckStructName, {Path(at), name, compound->GetName()});
       return nullptr;
     }
     return compound;
   }
 
-  void CheckStruct(const StructDefinition& definition, const CompoundValue& value, std::size_t node) {
+  void CheckStruct(const StructDefinition& definition, const CompoundValue& value, const Segment& at) {
     const std::size_t first = work_.size();
+    std::size_t node = kNoParent;  // stored with the first field present
     for (const auto& [name, fieldDefinition] : definition.GetFields()) {
       if (!fieldDefinition) continue;
       const ValuePtr* slot = value.FindSlot(name);
@@ -213,11 +212,12 @@ class Checker {
       const int kind = fieldDefinition->GetType();
       if (!field) {
         if (kind != kOptional && kind != kUnionCase) {
-          Report(Core::Ids::kCheckFieldMissing, {Path(node), definition.GetName(), name});
+          Report(Core::Ids::kCheckFieldMissing, {Path(at), definition.GetName(), name});
         }
         continue;
       }
-      const std::size_t child = FieldNode(node, name);
+      if (node == kNoParent) node = Store(at);
+      const Segment child{node, &name, 0};
       if (kind != kUnionCase) {
         work_.push_back(Work{fieldDefinition.get(), field, child});
         continue;
@@ -248,45 +248,47 @@ class Checker {
     const int kind = definition->GetType();
     if (!item.value) {
       const int expected = kind == kStructRef ? kStruct : kind == kUnionCase ? kOptional : kind;
-      Report(Core::Ids::kCheckMissingValue, {Path(item.node), TypeName(expected)});
+      Report(Core::Ids::kCheckMissingValue, {Path(item.at), TypeName(expected)});
       return;
     }
     const DataValue& value = *item.value;
     switch (kind) {
       case kStruct: {
         const auto& structure = static_cast<const StructDefinition&>(*definition);
-        if (const CompoundValue* compound = MatchCompound(item.node, structure.GetName(), value)) {
-          CheckStruct(structure, *compound, item.node);
+        if (const CompoundValue* compound = MatchCompound(item.at, structure.GetName(), value)) {
+          CheckStruct(structure, *compound, item.at);
         }
         return;
       }
       case kStructRef: {
         const auto& ref = static_cast<const StructRefDefinition&>(*definition);
         if (auto target = ref.GetTarget()) {
-          work_.push_back(Work{target.get(), item.value, item.node});
+          work_.push_back(Work{target.get(), item.value, item.at});
           held_.push_back(std::move(target));
         } else {
-          MatchCompound(item.node, ref.GetName(), value);  // unbound: the name is all there is
+          MatchCompound(item.at, ref.GetName(), value);  // unbound: the name is all there is
         }
         return;
       }
       case kList: {
         if (value.GetType() != kList) {
-          KindMismatch(item.node, kList, value);
+          KindMismatch(item.at, kList, value);
           return;
         }
         const auto* list = static_cast<const ListValue*>(&value);
         const DataDefinition* element = static_cast<const ListDefinition&>(*definition).GetElement().get();
         const auto& elements = list->GetElements();
+        if (elements.empty()) return;
+        const std::size_t node = Store(item.at);
         for (std::size_t i = elements.size(); i-- > 0;) {
-          work_.push_back(Work{element, elements[i].get(), IndexNode(item.node, i)});
+          work_.push_back(Work{element, elements[i].get(), Segment{node, nullptr, i}});
         }
         return;
       }
       case kOptional:
       case kUnionCase: {
         if (value.GetType() != kOptional) {
-          KindMismatch(item.node, kOptional, value);
+          KindMismatch(item.at, kOptional, value);
           return;
         }
         const auto* optional = static_cast<const OptionalValue*>(&value);
@@ -294,23 +296,24 @@ class Checker {
         const DefinitionPtr& content = kind == kOptional
                                            ? static_cast<const OptionalDefinition&>(*definition).GetElement()
                                            : static_cast<const UnionCaseDefinition&>(*definition).GetCase();
-        work_.push_back(Work{content.get(), optional->GetValue().get(), item.node});
+        work_.push_back(Work{content.get(), optional->GetValue().get(), item.at});
         return;
       }
       case kDynamicStruct: {
         const int type = value.GetType();
         if (type != kStruct && type != kError && type != kDynamicStruct)
-          KindMismatch(item.node, kStruct, value);
+          KindMismatch(item.at, kStruct, value);
         return;
       }
       default:
-        if (value.GetType() != kind) KindMismatch(item.node, kind, value);
+        if (value.GetType() != kind) KindMismatch(item.at, kind, value);
         return;
     }
   }
 
   std::list<BaseMessage>& messages_;
-  std::vector<PathNode> nodes_;
+  Segment root_;
+  std::vector<Segment> nodes_;
   std::vector<Work> work_;
   std::vector<DefinitionPtr> held_;  // reference targets met, alive until the walk ends
 };
