@@ -52,6 +52,30 @@ TEST(AsyncResultDelivery, ValueReachesSimpleSlotWithFinalProgress) {
   EXPECT_EQ(seen[0].progress, Tovri::FinalProgress());
 }
 
+// Counts the copies made of it.
+struct Counted {
+  Counted() = default;
+  Counted(const Counted& other) : copies(other.copies + 1) {}
+  Counted(Counted&&) noexcept = default;
+  Counted& operator=(const Counted&) = default;
+  Counted& operator=(Counted&&) noexcept = default;
+  int copies = 0;
+};
+
+TEST(AsyncResultDelivery, TemporariesAreMovedLvaluesCopied) {
+  int seen = -1;
+  const auto record = [&seen](const boost::optional<Counted>& value, const ErrorPtr&, const Progress&) {
+    seen = value ? value->copies : -1;
+  };
+  AsyncResult<Counted, Tovri::AsyncResultTerminateCbPolicy>{record}(Counted());
+  EXPECT_EQ(seen, 0);
+  const Counted kept;
+  AsyncResult<Counted, Tovri::AsyncResultTerminateCbPolicy>{record}(kept);
+  EXPECT_EQ(seen, 1);
+  AsyncStreamResult<Counted, Tovri::AsyncStreamResultTerminateCbPolicy>{record}(Counted());
+  EXPECT_EQ(seen, 0);
+}
+
 TEST(AsyncResultDelivery, FullSlotGetsEmptyNativeError) {
   std::vector<Seen> seen;
   const Result result(Full(seen));

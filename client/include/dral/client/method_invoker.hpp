@@ -75,6 +75,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <dral/client/async_result.hpp>
 #include <dral/runtime/native_to_value.hpp>
@@ -109,7 +110,7 @@ struct AsyncResultWrapper {
         T native{};
         std::list<BaseMessage> messages;
         if (Data::ValueToNativeAdapter::Adapt(answer->GetOutput(), native, messages)) {
-          result_(native);
+          result_(std::move(native));
         } else {
           result_.error(Data::ErrorValue::Create(kOutputConversionError, messages));
         }
