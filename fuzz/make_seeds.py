@@ -2,15 +2,18 @@
 """Writes the hand-made seed inputs of the fuzz targets into fuzz/corpus/.
 
 The byte layouts are those the targets read (see the comments at the top of
-format_properties.hpp, primitive_properties.hpp and check_properties.hpp,
-and the opcodes of value_decoder.hpp). Seeds are named seed-*; inputs kept
+format_properties.hpp, primitive_properties.hpp, check_properties.hpp and
+road_properties.hpp, and the opcodes of value_decoder.hpp). Seeds are named seed-*; inputs kept
 from findings are named after the finding and are not touched here.
 
     python3 fuzz/make_seeds.py
 """
 import pathlib
+import tomllib
 
-CORPUS = pathlib.Path(__file__).resolve().parent / "corpus"
+FUZZ = pathlib.Path(__file__).resolve().parent
+CORPUS = FUZZ / "corpus"
+CATALOGUE = FUZZ.parent / "catalogue"
 
 # --- format: head byte, arguments, template ------------------------------------
 STRING, POINTER, ARRAY = 0, 1, 2
@@ -137,6 +140,91 @@ CHECK_DEEP = {
 }
 
 
+# --- road: operation, flags, input value, output value, error value -----------
+# Operations in the order of road_properties.hpp; pools of RoadFuzz::Names():
+# structure names start with "operation-input", field names with the
+# undeclared "dral_fuzz_extra", texts with "NATIVE".
+ROAD_OPERATIONS = [
+    "tpm.list", "tpm.get", "endorsement_keys.list", "endorsement_keys.get", "event_log.get",
+    "attestation.services.list", "attestation.services.get", "attestation.services.create",
+    "attestation.services.delete", "attestation.reports.list", "kms.providers.list", "kms.providers.create",
+    "kms.providers.update", "kms.providers.delete", "kms.providers.get", "kms.services.list",
+    "kms.services.get", "kms.services.create", "kms.services.delete",
+]
+REPORTS_LIST = ROAD_OPERATIONS.index("attestation.reports.list")
+FREE_INPUT, FREE_OUTPUT = 0x03, 0x0C
+ANSWER_ERROR, ANSWER_BOTH, ANSWER_NEITHER = 0x10, 0x20, 0x30
+CLIENT_PROGRESS, PROVIDER_PROGRESS = 0x40, 0x80
+OPERATION_INPUT, EXTRA_FIELD = 0, 0
+WRAP, FREE_STRUCT, FREE_ERROR = 14, 11, 7
+DEVIATE = 0xF0
+
+
+def wrap(kind, levels, bottom=0):
+    """A free-form chain (value_decoder.hpp Wrap): kind 0 optional, 1 list,
+    2 structure, 3 dynamic structure, 4 error, ending in a free-form node."""
+    names = bytes([OPERATION_INPUT, EXTRA_FIELD]) if kind >= 2 else b""
+    return bytes([WRAP, kind]) + names + bytes([1]) + depth(levels) + bytes([bottom])
+
+
+# A guided structure without declared fields holding one undeclared field.
+EXTRA_ONLY = bytes([0, 0, 1, EXTRA_FIELD])
+
+ROAD = {}
+for index, name in enumerate(ROAD_OPERATIONS):
+    op = bytes([index])
+    ROAD[f"{name}-conforming"] = op + bytes([0])
+    ROAD[f"{name}-progress"] = op + bytes([CLIENT_PROGRESS | PROVIDER_PROGRESS]) + bytes([0, 1, 1, 0, 1] * 4)
+    ROAD[f"{name}-string-input"] = op + bytes([0, DEVIATE, 1, 0, 0])
+    ROAD[f"{name}-null-input"] = op + bytes([0, DEVIATE, 2])
+    ROAD[f"{name}-free"] = op + bytes([FREE_INPUT | FREE_OUTPUT, FREE_STRUCT, OPERATION_INPUT, 2, EXTRA_FIELD, 9,
+                                       5, 0, 10, 1, 2, 15, 0, 8])
+    ROAD[f"{name}-error-answer"] = op + bytes([ANSWER_ERROR, 0, 0, 0, 0, 1, 1, 0])
+    ROAD[f"{name}-both-answers"] = op + bytes([ANSWER_BOTH, 1, 1, 1, 1, 1, 1])
+    ROAD[f"{name}-no-answer"] = op + bytes([ANSWER_NEITHER | PROVIDER_PROGRESS])
+ROAD["reports-list-extra-field"] = bytes([REPORTS_LIST, 0]) + EXTRA_ONLY + bytes([5, 0])
+ROAD["reports-list-wrapped-extra"] = bytes([REPORTS_LIST, 0]) + EXTRA_ONLY + wrap(2, 200)
+
+# Run once per fuzzing session and by the test suite, not mutated.
+# A reports summary: no deviation, plain structure, tag text, unset case,
+# one undeclared field; then its "report" text, then the undeclared field.
+SUMMARY_WITH_EXTRA = bytes([0, 0, 0, 0, 1, EXTRA_FIELD, 0, 0])
+ROAD_DEEP = {
+    # An accepted input carrying a 100k-level chain in an undeclared field.
+    "reports-list-input-optional-100k": bytes([REPORTS_LIST, 0]) + EXTRA_ONLY + wrap(0, 100000),
+    "reports-list-input-struct-100k": bytes([REPORTS_LIST, 0]) + EXTRA_ONLY + wrap(2, 100000),
+    # An output whose summary keeps a 100k-level chain as an undeclared
+    # field: converted to native, back, and answered by the implementation.
+    "reports-list-output-list-100k": bytes([REPORTS_LIST, 0, 0, 0, 0, 0, 0, 1]) + SUMMARY_WITH_EXTRA + wrap(1, 100000),
+    # A refused input, and an error answer (invalid_argument), 100k levels deep.
+    "kms-providers-create-free-100k": bytes([11, FREE_INPUT]) + wrap(3, 100000),
+    "reports-list-error-100k": bytes([REPORTS_LIST, ANSWER_ERROR, 0, 0, 0, 0, 0, 0, DEVIATE, 0, FREE_ERROR, 1, 0, 1,
+                                      EXTRA_FIELD]) + wrap(4, 100000),
+}
+
+
+def road_dictionary():
+    """Wire names of the package from the catalogue: structure names (the
+    service id or package prefix, a dot, the wire name), field names and
+    enumeration constants, plus the framework's names."""
+    words = {"operation-input", "map-entry", "key", "value", "messages", "unknownFields", "_UNKNOWN",
+             "com.corvane.tovri.std.errors.invalid_argument", "com.corvane.tovri.std.errors.not_found",
+             "com.corvane.tovri.std.errors.internal_server_error"}
+    for path in sorted(CATALOGUE.rglob("*.toml")):
+        catalogue = tomllib.loads(path.read_text())
+        for scope in catalogue.get("service", []) + catalogue.get("types", []):
+            prefix = scope.get("id") or scope.get("wire")
+            for structure in scope.get("structure", []):
+                if prefix:
+                    words.add(f"{prefix}.{structure['wire']}")
+                words.update(field["wire"] for field in structure.get("fields", []))
+            for enumeration in scope.get("enumeration", []):
+                words.update(enumeration.get("constants", []))
+    lines = ["# Wire names of the trusted-infrastructure package (made by fuzz/make_seeds.py).\n"]
+    lines += [f"\"{word}\"\n" for word in sorted(words)]
+    (FUZZ / "dict" / "road.dict").write_text("".join(lines))
+
+
 def write(target, seeds):
     directory = CORPUS / target
     directory.mkdir(parents=True, exist_ok=True)
@@ -151,3 +239,6 @@ if __name__ == "__main__":
     write("primitive", PRIMITIVE)
     write("check", CHECK)
     write("check-deep", CHECK_DEEP)
+    write("road", ROAD)
+    write("road-deep", ROAD_DEEP)
+    road_dictionary()

@@ -17,6 +17,7 @@
 #include "check_properties.hpp"
 #include "format_properties.hpp"
 #include "primitive_properties.hpp"
+#include "road_properties.hpp"
 
 namespace {
 
@@ -82,5 +83,18 @@ TEST(FuzzCorpusReplay, Format) { Replay("format", &DralFuzz::CheckFormatCase); }
 TEST(FuzzCorpusReplay, Primitive) { Replay("primitive", &DralFuzz::CheckPrimitiveCase); }
 TEST(FuzzCorpusReplay, Check) { Replay("check", &RunCheck); }
 TEST(FuzzCorpusReplay, CheckDeepOnASmallStack) { Replay("check-deep", &RunDeepCheck, kSmallStack); }
+
+void RunRoad(const std::uint8_t* data, std::size_t size, DralFuzz::Verdict& verdict) {
+  DralFuzz::CheckRoadCase(data, size, verdict);
+}
+
+void RunDeepRoad(const std::uint8_t* data, std::size_t size, DralFuzz::Verdict& verdict) {
+  DralFuzz::RoadOptions options;
+  options.deep = true;
+  DralFuzz::CheckRoadCase(data, size, verdict, options);
+}
+
+TEST(FuzzCorpusReplay, Road) { Replay("road", &RunRoad); }
+TEST(FuzzCorpusReplay, RoadDeepOnASmallStack) { Replay("road-deep", &RunDeepRoad, kSmallStack); }
 
 }  // namespace
