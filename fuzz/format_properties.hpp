@@ -107,7 +107,7 @@ inline unsigned long long ReadIndex(boost::string_view index) {
   return negative ? 0 - value : value;
 }
 
-// A specification made of "-" flags, a width of at most 65536 and an
+// Field options made of "-" flags, a width of at most 65536 and an
 // optional precision: its output can be computed without printf.
 inline bool PredictableSpec(boost::string_view spec, std::size_t& width, std::size_t& precision, bool& left,
                             bool& hasPrecision) {
