@@ -109,45 +109,14 @@ inline void ExpectSameEndpoint(const std::shared_ptr<const Endpoint>& actual, co
   EXPECT_EQ(actual->port, port);
 }
 
-// Member by member equality with MakeAllKinds().
+// Equality with MakeAllKinds(), checked through the writer, which the
+// native-to-value tests hold to AllKindsValue() independently.
 inline void ExpectAllKinds(const AllKinds& all) {
-  EXPECT_EQ(all.text, "hello");
-  EXPECT_EQ(all.number, -42);
-  EXPECT_TRUE(all.flag);
-  EXPECT_EQ(all.blob, (std::vector<unsigned char>{1, 2, 3}));
-  EXPECT_EQ(all.secret, ::Tovri::SecretString("s3cr3t"));
-  EXPECT_EQ(all.color, Color(Color::GREEN));
-  ExpectSameEndpoint(all.endpoint, "a.example", 443);
-  ExpectSameEndpoint(all.backup, "b.example", 8443);
-  EXPECT_TRUE(all.comment == std::string("note"));
-  EXPECT_TRUE(all.limit == 7LL);
-  EXPECT_TRUE(all.enabled == false);
-  EXPECT_TRUE(all.digest == (std::vector<unsigned char>{0xde, 0xad}));
-  EXPECT_TRUE(all.tint == Color(Color::BLUE));
-  EXPECT_TRUE(all.aliases == (std::list<std::string>{"x", "y"}));
-  ASSERT_EQ(all.mirrors.size(), 2u);
-  ExpectSameEndpoint(all.mirrors.front(), "m1", 1);
-  ExpectSameEndpoint(all.mirrors.back(), "m2", 2);
-  EXPECT_EQ(all.tags, (std::list<std::string>{"t2", "t1"}));
-  EXPECT_EQ(all.names, (std::set<std::string>{"a", "b"}));
-  EXPECT_EQ(all.numbers, (std::set<long long>{1, 2, 3}));
-  EXPECT_EQ(all.colors,
-            (std::set<Color>{Color(Color::RED), Color(Color::BLUE), Color(std::string("PURPLE"))}));
-  ASSERT_NE(all.bank, nullptr);
-  EXPECT_EQ(all.bank->algorithm, "sha256");
-  EXPECT_EQ(all.bank->pcrs, (std::map<long long, std::vector<unsigned char>>{{0, {0xaa}}, {7, {0xbb}}}));
-  ASSERT_NE(all.provider, nullptr);
-  EXPECT_EQ(all.provider->type, ProviderType(ProviderType::NATIVE));
-  ASSERT_NE(all.provider->nativeInfo, nullptr);
-  EXPECT_EQ(all.provider->nativeInfo->keyStore, "ks");
-  EXPECT_FALSE(all.provider->trustAuthorityUrl);
-  ASSERT_NE(all.note, nullptr);
-  ::Com::Corvane::Tovri::Std::LocalizableMessage note;
-  note.id = "m.id";
-  note.defaultMessage = "text";
-  note.args = {"a1"};
-  EXPECT_EQ(*all.note, note);
-  EXPECT_EQ(all.unknownFields, nullptr);
+  ::Tovri::Data::ValuePtr value;
+  std::list<::Tovri::BaseMessage> messages;
+  ASSERT_TRUE(
+      ::Tovri::Data::NativeToValueAdapter::Adapt(all, value, messages, ::Tovri::L10n::RequestLocalizer()));
+  EXPECT_TRUE(::Tovri::Data::Equal(*value, *AllKindsValue()));
 }
 
 }  // namespace TestTypes

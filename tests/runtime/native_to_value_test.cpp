@@ -14,7 +14,6 @@ using ::Tovri::Data::CompoundValue;
 using ::Tovri::Data::Equal;
 using ::Tovri::Data::ListValue;
 using ::Tovri::Data::NativeToValueAdapter;
-using ::Tovri::Data::StructValue;
 using ::Tovri::Data::ValuePtr;
 using namespace ::Dral::TestValues;
 
@@ -53,8 +52,7 @@ TEST_F(NativeToValue, UnsetOptionalsAreUnsetOptionalValuesAndEveryFieldIsPresent
   const auto& fields = AsCompound(value).GetFields();
   EXPECT_EQ(fields.size(), 22u);
   for (const char* name : {"backup", "comment", "limit", "enabled", "digest", "tint", "aliases"}) {
-    ASSERT_EQ(fields.count(name), 1u) << name;
-    EXPECT_TRUE(Equal(*fields.at(name), *Unset())) << name;
+    EXPECT_TRUE(fields.count(name) && Equal(*fields.at(name), *Unset())) << name;
   }
   // Empty containers keep their kind; a default enumeration is "_UNKNOWN".
   EXPECT_TRUE(Equal(*fields.at("tags"), *List(1, {})));
@@ -66,17 +64,6 @@ TEST_F(NativeToValue, UnsetOptionalsAreUnsetOptionalValuesAndEveryFieldIsPresent
       *fields.at("provider"),
       *Struct("com.corvane.test.provider_info",
               {{"type", Str("_UNKNOWN")}, {"native_info", Unset()}, {"trust_authority_url", Unset()}})));
-}
-
-TEST_F(NativeToValue, SetsAreAscendingAndMapsAreMapEntries) {
-  const std::set<long long> numbers{3, 1, 2};
-  EXPECT_TRUE(Equal(*Convert(numbers), *List(2, {Int(1), Int(2), Int(3)})));
-
-  const std::map<long long, std::vector<unsigned char>> pcrs{{7, {0xbb}}, {0, {0xaa}}};
-  const ValuePtr map = Convert(pcrs);
-  ASSERT_TRUE(ok_);
-  EXPECT_EQ(AsList(map).GetKind(), 3);
-  EXPECT_TRUE(Equal(*map, *List(3, {MapEntry(Int(0), Blob({0xaa})), MapEntry(Int(7), Blob({0xbb}))})));
 }
 
 TEST_F(NativeToValue, MethodInputsAreOperationInputs) {
@@ -91,20 +78,6 @@ TEST_F(NativeToValue, MethodInputsAreOperationInputs) {
   EXPECT_TRUE(Equal(*Convert(::Tovri::OperationInput()), *Struct("operation-input", {})));
 }
 
-TEST_F(NativeToValue, UndeclaredFieldsAreWrittenBackShared) {
-  const ValuePtr extra = Str("kept");
-  Endpoint endpoint;
-  endpoint.host = "h";
-  endpoint.port = 1;
-  endpoint.unknownFields = StructValue::GetInstance("unknownFields");
-  endpoint.unknownFields->SetField("zone", extra);
-  const ValuePtr value = Convert(endpoint);
-  ASSERT_TRUE(ok_);
-  const auto& fields = AsCompound(value).GetFields();
-  EXPECT_EQ(fields.size(), 3u);
-  EXPECT_EQ(fields.at("zone"), extra);
-}
-
 TEST_F(NativeToValue, LocalizableMessageHasTheShapeOfErrorMessages) {
   const ::Tovri::BaseMessage base("some.id", "Some {1} text", {"arg"});
   const ::Com::Corvane::Tovri::Std::LocalizableMessage message(base);
@@ -115,31 +88,22 @@ TEST_F(NativeToValue, LocalizableMessageHasTheShapeOfErrorMessages) {
 
 TEST_F(NativeToValue, StandardErrorIsNamedByItsIdWithMessages) {
   ::Com::Corvane::Tovri::Std::Errors::NotFound error;
-  error.messages.push_back(std::make_shared<::Com::Corvane::Tovri::Std::LocalizableMessage>(
-      ::Tovri::BaseMessage("some.id", "text", {})));
+  error.messages.push_back(std::make_shared<::Com::Corvane::Tovri::Std::LocalizableMessage>());
   const ValuePtr value = Convert(error);
   ASSERT_TRUE(ok_);
   EXPECT_EQ(AsCompound(value).GetName(), "com.corvane.tovri.std.errors.not_found");
-  const auto& messages = AsList(AsCompound(value).GetFields().at("messages"));
-  ASSERT_EQ(messages.GetElements().size(), 1u);
-  EXPECT_EQ(AsCompound(messages.GetElements().front()).GetName(),
-            "com.corvane.tovri.std.localizable_message");
+  EXPECT_EQ(AsList(AsCompound(value).GetFields().at("messages")).GetElements().size(), 1u);
 }
 
-// --- Failure table: a null required structure reference ---------------------
-
+// A null required structure reference fails, naming the structure, and stops.
 TEST_F(NativeToValue, NullRequiredStructureFailsNamingTheStructure) {
-  WidgetsSvc::CreateMethod::Input create;
-  Convert(create);
+  Convert(WidgetsSvc::CreateMethod::Input());
   EXPECT_FALSE(ok_);
-  ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(messages_.front().id, "tovri.data.unset.non.optional.field");
+  ASSERT_EQ(Ids(messages_), std::vector<std::string>{"tovri.data.unset.non.optional.field"});
   EXPECT_EQ(messages_.front().args, std::list<std::string>{"com.corvane.test.endpoint"});
-}
 
-TEST_F(NativeToValue, NullListElementFailsOnceAndStops) {
-  std::list<std::shared_ptr<const Endpoint>> mirrors{MakeEndpoint("m1", 1), nullptr};
-  Convert(mirrors);
+  messages_.clear();
+  Convert(std::list<std::shared_ptr<const Endpoint>>{MakeEndpoint("m1", 1), nullptr});
   EXPECT_FALSE(ok_);
   EXPECT_EQ(Ids(messages_), std::vector<std::string>{"tovri.data.unset.non.optional.field"});
 }

@@ -1,13 +1,11 @@
-// Test-only native types, written exactly as the generator writes package
-// types: enumerations with their constant tables, a union with its
-// annotations, a PCR-like map, sets, optional and required structures, lists
-// of structures, a self-referring structure, a secret and method inputs.
+// Test-only native types, shaped as the generator writes package types:
+// enumerations with their constant tables, a union with its annotations, a
+// PCR-like map, sets, optional and required structures, lists of structures,
+// a self-referring structure, a secret and method inputs.
 //
 // Each structure's AdapterHelper only declares its AddFields overloads; the
-// bodies of each adapter's form live in a separate source
-// (test_types_conversion.cpp for the two conversion forms,
-// test_types_definition.cpp for the definition form), so another adapter
-// adds its overload declaration here and its bodies in its own file.
+// conversion bodies live in test_types_conversion.cpp and the definition
+// bodies in test_types_definition.cpp, so a test links only the forms it uses.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +22,20 @@
 #include <dral/runtime/native_to_definition.hpp>
 #include <dral/runtime/native_to_value.hpp>
 #include <dral/runtime/value_to_native.hpp>
+
+// The generated declarations, folded into macros to keep the test types short.
+#define DRAL_TEST_DEFINITION_FORM \
+  static void AddFields(          \
+      ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
+#define DRAL_TEST_ALL_FORMS(Type)                                                                       \
+  struct AdapterHelper {                                                                                \
+    static void AddFields(                                                                              \
+        ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,             \
+        const Type* obj);                                                                               \
+    static void AddFields(                                                                              \
+        ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h, Type* obj); \
+    DRAL_TEST_DEFINITION_FORM                                                                           \
+  };
 
 namespace Dral {
 namespace TestTypes {
@@ -55,43 +67,19 @@ class Color : public ::Tovri::Data::Enumeration<Color> {
 struct Endpoint : ::Tovri::Data::BaseNative {
   std::string host;
   long long port = 0;
-
-  struct AdapterHelper {
-    static void AddFields(::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-                          const Endpoint* obj);
-    static void AddFields(::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-                          Endpoint* obj);
-    static void AddFields(
-        ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-  };
+  DRAL_TEST_ALL_FORMS(Endpoint)
 };
 
 // PCR-like: the one map kind of the package.
 struct PcrBank : ::Tovri::Data::BaseNative {
   std::string algorithm;
   std::map<long long, std::vector<unsigned char>> pcrs;
-
-  struct AdapterHelper {
-    static void AddFields(::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-                          const PcrBank* obj);
-    static void AddFields(::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-                          PcrBank* obj);
-    static void AddFields(
-        ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-  };
+  DRAL_TEST_ALL_FORMS(PcrBank)
 };
 
 struct NativeDetails : ::Tovri::Data::BaseNative {
   std::string keyStore;
-
-  struct AdapterHelper {
-    static void AddFields(::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-                          const NativeDetails* obj);
-    static void AddFields(::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-                          NativeDetails* obj);
-    static void AddFields(
-        ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-  };
+  DRAL_TEST_ALL_FORMS(NativeDetails)
 };
 
 // A union: tag "type", cases "native_info" (NATIVE) and
@@ -100,15 +88,7 @@ struct ProviderInfo : ::Tovri::Data::BaseNative {
   ProviderType type;
   ::Tovri::OptionalPtr<const NativeDetails> nativeInfo;
   boost::optional<std::string> trustAuthorityUrl;
-
-  struct AdapterHelper {
-    static void AddFields(::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-                          const ProviderInfo* obj);
-    static void AddFields(::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-                          ProviderInfo* obj);
-    static void AddFields(
-        ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-  };
+  DRAL_TEST_ALL_FORMS(ProviderInfo)
 };
 
 class ProviderInfoAnnotations {
@@ -154,15 +134,7 @@ struct AllKinds : ::Tovri::Data::BaseNative {
   std::shared_ptr<const PcrBank> bank;
   std::shared_ptr<const ProviderInfo> provider;
   std::shared_ptr<const ::Com::Corvane::Tovri::Std::LocalizableMessage> note;
-
-  struct AdapterHelper {
-    static void AddFields(::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-                          const AllKinds* obj);
-    static void AddFields(::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-                          AllKinds* obj);
-    static void AddFields(
-        ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-  };
+  DRAL_TEST_ALL_FORMS(AllKinds)
 };
 
 // Self-referring: chains through "next", trees through "children".
@@ -170,105 +142,59 @@ struct Node : ::Tovri::Data::BaseNative {
   std::string name;
   ::Tovri::OptionalPtr<const Node> next;
   std::list<std::shared_ptr<const Node>> children;
-
-  struct AdapterHelper {
-    static void AddFields(::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-                          const Node* obj);
-    static void AddFields(::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-                          Node* obj);
-    static void AddFields(
-        ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-  };
+  DRAL_TEST_ALL_FORMS(Node)
 };
 
 class WidgetsSvc {
  public:
-  class CreateMethod {
-   public:
+  struct CreateMethod {
     struct Input : ::Tovri::Data::BaseNative {
       std::shared_ptr<const Endpoint> spec;
-
-      struct AdapterHelper {
-        static void AddFields(
-            ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-            const Input* obj);
-        static void AddFields(
-            ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h, Input* obj);
-        static void AddFields(
-            ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-      };
+      DRAL_TEST_ALL_FORMS(Input)
     };
   };
-  class ListMethod {
-   public:
+  struct ListMethod {
     struct Input : ::Tovri::Data::BaseNative {
       ::Tovri::OptionalPtr<const Endpoint> filter;
-
-      struct AdapterHelper {
-        static void AddFields(
-            ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-            const Input* obj);
-        static void AddFields(
-            ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h, Input* obj);
-        static void AddFields(
-            ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-      };
+      DRAL_TEST_ALL_FORMS(Input)
     };
   };
-  class GetAllMethod {
-   public:
+  struct GetAllMethod {
     // An operation without parameters.
     struct Input : ::Tovri::Data::BaseNative {
-      struct AdapterHelper {
-        static void AddFields(
-            ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-            const Input* obj);
-        static void AddFields(
-            ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h, Input* obj);
-        static void AddFields(
-            ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-      };
+      DRAL_TEST_ALL_FORMS(Input)
     };
   };
 };
 
 // Definition and validation cases: a structure type used by two required
 // fields, an optional set, and inputs with a required and with an optional
-// structure parameter. These declare the definition form only (see
-// test_types_definition.cpp).
+// structure parameter. These declare the definition form only.
 struct Route : ::Tovri::Data::BaseNative {
   std::shared_ptr<const Endpoint> from;
   std::shared_ptr<const Endpoint> to;
   boost::optional<std::set<std::string>> labels;
-
   struct AdapterHelper {
-    static void AddFields(
-        ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
+    DRAL_TEST_DEFINITION_FORM
   };
 };
 
 class RoutesSvc {
  public:
-  class CreateMethod {
-   public:
+  struct CreateMethod {
     struct Input : ::Tovri::Data::BaseNative {
       std::string name;
       std::shared_ptr<const Route> spec;
-
       struct AdapterHelper {
-        static void AddFields(
-            ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
+        DRAL_TEST_DEFINITION_FORM
       };
     };
   };
-  class ListMethod {
-   public:
+  struct ListMethod {
     struct Input : ::Tovri::Data::BaseNative {
       ::Tovri::OptionalPtr<const Route> filter;
-
       struct AdapterHelper {
-        static void AddFields(
-            ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
+        DRAL_TEST_DEFINITION_FORM
       };
     };
   };
@@ -277,114 +203,35 @@ class RoutesSvc {
 }  // namespace TestTypes
 }  // namespace Dral
 
+#undef DRAL_TEST_ALL_FORMS
+#undef DRAL_TEST_DEFINITION_FORM
+
 namespace Tovri {
 namespace Data {
 
-template <>
-struct TypeInfo<::Dral::TestTypes::Endpoint> {
-  static std::string name() { return "com.corvane.test.endpoint"; }
-  static std::shared_ptr<::Dral::TestTypes::Endpoint> defaultInstance(
-      const std::shared_ptr<const DataValue>&) {
-    return std::make_shared<::Dral::TestTypes::Endpoint>();
-  }
-};
-
-template <>
-struct TypeInfo<::Dral::TestTypes::PcrBank> {
-  static std::string name() { return "com.corvane.test.pcr_bank"; }
-  static std::shared_ptr<::Dral::TestTypes::PcrBank> defaultInstance(
-      const std::shared_ptr<const DataValue>&) {
-    return std::make_shared<::Dral::TestTypes::PcrBank>();
-  }
-};
-
-template <>
-struct TypeInfo<::Dral::TestTypes::NativeDetails> {
-  static std::string name() { return "com.corvane.test.native_details"; }
-  static std::shared_ptr<::Dral::TestTypes::NativeDetails> defaultInstance(
-      const std::shared_ptr<const DataValue>&) {
-    return std::make_shared<::Dral::TestTypes::NativeDetails>();
-  }
-};
-
-template <>
-struct TypeInfo<::Dral::TestTypes::ProviderInfo> {
-  static std::string name() { return "com.corvane.test.provider_info"; }
-  static std::shared_ptr<::Dral::TestTypes::ProviderInfo> defaultInstance(
-      const std::shared_ptr<const DataValue>&) {
-    return std::make_shared<::Dral::TestTypes::ProviderInfo>();
-  }
-};
-
-template <>
-struct TypeInfo<::Dral::TestTypes::AllKinds> {
-  static std::string name() { return "com.corvane.test.all_kinds"; }
-  static std::shared_ptr<::Dral::TestTypes::AllKinds> defaultInstance(
-      const std::shared_ptr<const DataValue>&) {
-    return std::make_shared<::Dral::TestTypes::AllKinds>();
-  }
-};
-
-template <>
-struct TypeInfo<::Dral::TestTypes::Node> {
-  static std::string name() { return "com.corvane.test.node"; }
-  static std::shared_ptr<::Dral::TestTypes::Node> defaultInstance(const std::shared_ptr<const DataValue>&) {
-    return std::make_shared<::Dral::TestTypes::Node>();
-  }
-};
-
-template <>
-struct TypeInfo<::Dral::TestTypes::WidgetsSvc::CreateMethod::Input> {
-  static std::string name() { return TypeInfo<::Tovri::OperationInput>::name(); }
-  static std::shared_ptr<::Dral::TestTypes::WidgetsSvc::CreateMethod::Input> defaultInstance(
-      const std::shared_ptr<const DataValue>&) {
-    return std::make_shared<::Dral::TestTypes::WidgetsSvc::CreateMethod::Input>();
-  }
-};
-
-template <>
-struct TypeInfo<::Dral::TestTypes::WidgetsSvc::ListMethod::Input> {
-  static std::string name() { return TypeInfo<::Tovri::OperationInput>::name(); }
-  static std::shared_ptr<::Dral::TestTypes::WidgetsSvc::ListMethod::Input> defaultInstance(
-      const std::shared_ptr<const DataValue>&) {
-    return std::make_shared<::Dral::TestTypes::WidgetsSvc::ListMethod::Input>();
-  }
-};
-
-template <>
-struct TypeInfo<::Dral::TestTypes::WidgetsSvc::GetAllMethod::Input> {
-  static std::string name() { return TypeInfo<::Tovri::OperationInput>::name(); }
-  static std::shared_ptr<::Dral::TestTypes::WidgetsSvc::GetAllMethod::Input> defaultInstance(
-      const std::shared_ptr<const DataValue>&) {
-    return std::make_shared<::Dral::TestTypes::WidgetsSvc::GetAllMethod::Input>();
-  }
-};
-
-template <>
-struct TypeInfo<::Dral::TestTypes::Route> {
-  static std::string name() { return "com.corvane.test.route"; }
-  static std::shared_ptr<::Dral::TestTypes::Route> defaultInstance(const std::shared_ptr<const DataValue>&) {
-    return std::make_shared<::Dral::TestTypes::Route>();
-  }
-};
-
-template <>
-struct TypeInfo<::Dral::TestTypes::RoutesSvc::CreateMethod::Input> {
-  static std::string name() { return TypeInfo<::Tovri::OperationInput>::name(); }
-  static std::shared_ptr<::Dral::TestTypes::RoutesSvc::CreateMethod::Input> defaultInstance(
-      const std::shared_ptr<const DataValue>&) {
-    return std::make_shared<::Dral::TestTypes::RoutesSvc::CreateMethod::Input>();
-  }
-};
-
-template <>
-struct TypeInfo<::Dral::TestTypes::RoutesSvc::ListMethod::Input> {
-  static std::string name() { return TypeInfo<::Tovri::OperationInput>::name(); }
-  static std::shared_ptr<::Dral::TestTypes::RoutesSvc::ListMethod::Input> defaultInstance(
-      const std::shared_ptr<const DataValue>&) {
-    return std::make_shared<::Dral::TestTypes::RoutesSvc::ListMethod::Input>();
-  }
-};
+// Structures are named by their wire name, method inputs by "operation-input".
+#define DRAL_TEST_TYPE_INFO(Type, wireName)                          \
+  template <>                                                        \
+  struct TypeInfo<::Dral::TestTypes::Type> {                         \
+    static std::string name() { return wireName; }                   \
+    static std::shared_ptr<::Dral::TestTypes::Type> defaultInstance( \
+        const std::shared_ptr<const DataValue>&) {                   \
+      return std::make_shared<::Dral::TestTypes::Type>();            \
+    }                                                                \
+  };
+DRAL_TEST_TYPE_INFO(Endpoint, "com.corvane.test.endpoint")
+DRAL_TEST_TYPE_INFO(PcrBank, "com.corvane.test.pcr_bank")
+DRAL_TEST_TYPE_INFO(NativeDetails, "com.corvane.test.native_details")
+DRAL_TEST_TYPE_INFO(ProviderInfo, "com.corvane.test.provider_info")
+DRAL_TEST_TYPE_INFO(AllKinds, "com.corvane.test.all_kinds")
+DRAL_TEST_TYPE_INFO(Node, "com.corvane.test.node")
+DRAL_TEST_TYPE_INFO(Route, "com.corvane.test.route")
+DRAL_TEST_TYPE_INFO(WidgetsSvc::CreateMethod::Input, TypeInfo<::Tovri::OperationInput>::name())
+DRAL_TEST_TYPE_INFO(WidgetsSvc::ListMethod::Input, TypeInfo<::Tovri::OperationInput>::name())
+DRAL_TEST_TYPE_INFO(WidgetsSvc::GetAllMethod::Input, TypeInfo<::Tovri::OperationInput>::name())
+DRAL_TEST_TYPE_INFO(RoutesSvc::CreateMethod::Input, TypeInfo<::Tovri::OperationInput>::name())
+DRAL_TEST_TYPE_INFO(RoutesSvc::ListMethod::Input, TypeInfo<::Tovri::OperationInput>::name())
+#undef DRAL_TEST_TYPE_INFO
 
 }  // namespace Data
 }  // namespace Tovri

@@ -1,12 +1,18 @@
-// Terse builders of dynamic values for the conversion tests.
+// Terse helpers for the runtime tests: builders of dynamic values, and a
+// runner that proves work needs no deep native stack.
 #pragma once
 
+#include <pthread.h>
+
+#include <functional>
 #include <initializer_list>
 #include <list>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include <tovri/core/message.hpp>
 #include <tovri/core/types.hpp>
@@ -54,6 +60,22 @@ inline std::vector<std::string> Ids(const std::list<::Tovri::BaseMessage>& messa
   std::vector<std::string> ids;
   for (const auto& message : messages) ids.push_back(message.id);
   return ids;
+}
+
+// Runs `work` on a thread with a 64 KiB stack and waits for it: recursion
+// per level of data would overflow it.
+inline void RunOnSmallStack(const std::function<void()>& work) {
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_attr_init(&attr), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attr, 64 * 1024), 0);
+  pthread_t thread;
+  auto run = [](void* arg) -> void* {
+    (*static_cast<const std::function<void()>*>(arg))();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&work)), 0);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+  pthread_attr_destroy(&attr);
 }
 
 }  // namespace TestValues
