@@ -15,18 +15,20 @@ using Catalogue = MessageCatalogue<CoreTag>;
 
 TEST(FwRenderTemplate, PositionalAndAutomaticFields) {
   const std::list<std::string> xy{"x", "y"};
-  EXPECT_EQ(RenderTemplate("{1} and {2}", xy), "x and y");
-  EXPECT_EQ(RenderTemplate("{} and {}", xy), "x and y");
-  EXPECT_EQ(RenderTemplate("{0} and {0}", xy), "x and y");
-  EXPECT_EQ(RenderTemplate("{2} {}", xy), "y y");  // the counter counts explicit fields too
-  EXPECT_EQ(RenderTemplate("a{{b}}c", xy), "a{b}c");
-  EXPECT_EQ(RenderTemplate("{1} {3}.", xy), "x .");  // a missing argument renders as nothing
-  EXPECT_EQ(RenderTemplate("{1:>5}", xy), "x");      // field options are ignored: arguments are text
-  EXPECT_EQ(RenderTemplate("end {2", xy), "end y");
-  EXPECT_EQ(RenderTemplate("end {", xy), "end x");
-  EXPECT_EQ(RenderTemplate("{name} }", xy), "{name} }");
-  EXPECT_EQ(RenderTemplate("{99999999999999999999999}", xy), "");
-  EXPECT_EQ(RenderTemplate("", xy), "");
+  for (const auto& [tmpl, expected] : std::initializer_list<std::pair<const char*, const char*>>{
+           {"{1} and {2}", "x and y"},
+           {"{} and {}", "x and y"},
+           {"{0} and {0}", "x and y"},
+           {"{2} {}", "y y"},  // the counter counts explicit fields too
+           {"a{{b}}c", "a{b}c"},
+           {"{1} {3}.", "x ."},  // a missing argument renders as nothing
+           {"{1:>5}", "x"},      // field options are ignored: arguments are text
+           {"end {2", "end y"},
+           {"end {", "end x"},
+           {"{name} }", "{name} }"},
+           {"{99999999999999999999999}", ""}}) {
+    EXPECT_EQ(RenderTemplate(tmpl, xy), expected) << tmpl;
+  }
   EXPECT_EQ(RenderTemplate("{1}", {std::string("a\0b", 3)}), std::string("a\0b", 3));
 }
 
@@ -51,21 +53,14 @@ TEST(FwCatalogue, EveryBindingsMessageHasATemplateUsingItsArguments) {
     }
     EXPECT_EQ(tmpl.find("{" + std::to_string(count + 1) + "}"), std::string::npos) << id;
   }
-  EXPECT_EQ(Catalogue::DefaultMessageForId("tovri.data.compound.field.extra"),
-            "Field {2} is not declared by structure {1}.");
-}
-
-TEST(FwCatalogue, UnknownIdsGetATemplateNamingThem) {
+  // An unknown id gets a template naming it.
   EXPECT_FALSE(Catalogue::Contains("com.example.{odd}"));
-  const std::string tmpl = Catalogue::DefaultMessageForId("com.example.{odd}");
-  EXPECT_EQ(RenderTemplate(tmpl, {"a", "b"}), "Message com.example.{odd}: a b ");
-}
+  EXPECT_EQ(RenderTemplate(Catalogue::DefaultMessageForId("com.example.{odd}"), {"a", "b"}),
+            "Message com.example.{odd}: a b ");
 
-TEST(FwMessages, MakeCoreMessageRendersTheTemplate) {
   BaseMessage m = Core::MakeCoreMessage("tovri.data.compound.field.extra", {"::Ns::Spec", "color", ""});
   EXPECT_EQ(m.defaultMessage, "Field color is not declared by structure ::Ns::Spec.");
   EXPECT_EQ(m.args, (std::list<std::string>{"::Ns::Spec", "color", ""}));
-  EXPECT_EQ(Core::MakeCoreMessage("tovri.data.invalid.type").args.size(), 0u);
 }
 
 TEST(FwLanguagePreference, ParsesPosixTags) {
@@ -81,17 +76,14 @@ TEST(FwLanguagePreference, ParsesPosixTags) {
     std::error_code ec = std::make_error_code(std::errc::io_error);
     LanguagePreference p = LocaleHelpers::MakeLanguagePreference(c.tag, ec);
     EXPECT_FALSE(ec) << c.tag;
-    EXPECT_EQ(p.tag, c.tag);
-    EXPECT_EQ(p.language, c.language) << c.tag;
-    EXPECT_EQ(p.territory, c.territory) << c.tag;
+    EXPECT_EQ(p.language + "/" + p.territory, std::string(c.language) + "/" + c.territory) << c.tag;
   }
   for (const char* bad :
        {"", "e", "english", "en_", "en_USA", "en_US.", "en_US@", "en US", "12", "en_US.UTF-8!"}) {
     std::error_code ec;
     LanguagePreference p = LocaleHelpers::MakeLanguagePreference(bad, ec);
     EXPECT_TRUE(ec) << bad;
-    EXPECT_EQ(p.language, "C") << bad;
-    EXPECT_EQ(p.territory, "") << bad;
+    EXPECT_EQ(p.language + "/" + p.territory, "C/") << bad;
   }
 }
 
@@ -104,13 +96,11 @@ LocaleSpec Locale(const std::string& first, const std::string& second) {
 
 TEST(FwLocalizer, RendersTheFirstPreferenceThatHasATemplate) {
   Localizer localizer;
-  EXPECT_TRUE(localizer.empty());
   localizer.AddTemplate("de", "tovri.data.compound.field.extra",
                         "Die Struktur {1} deklariert das Feld {2} nicht.");
   localizer.AddTemplate("de_AT", "greeting", "Servus {1}!");
   localizer.AddTemplate("de", "greeting", "Hallo {1}!");
   localizer.AddTemplate("C", "greeting", "Hello {1}!");
-  EXPECT_FALSE(localizer.empty());
 
   BaseMessage extra = Core::MakeCoreMessage("tovri.data.compound.field.extra", {"::Ns::Spec", "farbe"});
   EXPECT_EQ(localizer.Localize(extra, Locale("de_DE.UTF-8", "C")),
@@ -130,9 +120,6 @@ TEST(FwLocalizer, DefaultRequestLocalizerSpeaksTheCoreCatalogue) {
   ASSERT_TRUE(a.localizer && a.localeSpec);
   EXPECT_NE(a.localizer, b.localizer);
   EXPECT_EQ(a.localeSpec->first.tag, "en_US");
-  EXPECT_EQ(a.localeSpec->second.language, "C");
-  EXPECT_EQ(a.localeSpec->timezone.GetId(), "Etc/UTC");
-  EXPECT_FALSE(a.localeSpec->firstError || a.localeSpec->secondError);
   BaseMessage m = Core::MakeCoreMessage("tovri.invoke.invalid.input", {"::Ns::Svc::Get"});
   EXPECT_EQ(a.localizer->Localize(m, *a.localeSpec), m.defaultMessage);
 
@@ -144,10 +131,7 @@ TEST(FwLocalizer, DefaultRequestLocalizerSpeaksTheCoreCatalogue) {
   EXPECT_EQ(a.localizer->Localize(m, *a.localeSpec), std::string("mine"));
   EXPECT_EQ(copy.Localize(m, *b.localeSpec), std::string("copied"));
   EXPECT_EQ(b.localizer->Localize(m, *b.localeSpec), m.defaultMessage);
-  RequestLocalizer c = RequestLocalizerHelper::GetDefaultRequestLocalizer();
-  EXPECT_EQ(c.localizer->Localize(m, *c.localeSpec), m.defaultMessage);
-  EXPECT_TRUE(Localizer().empty());
-  EXPECT_EQ(Localizer().Localize(m, *c.localeSpec), boost::none);
+  EXPECT_EQ(Localizer().Localize(m, *b.localeSpec), boost::none);
 }
 
 TEST(FwNativeErrors, ErrorWinsAndUnlocalisedMessagesAreLocalised) {
@@ -165,7 +149,6 @@ TEST(FwNativeErrors, ErrorWinsAndUnlocalisedMessagesAreLocalised) {
   auto messages = fromNative->GetMessages();
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].localized, std::string("x fehlt."));
-  EXPECT_EQ(messages[0].message.defaultMessage, "x is missing.");
   EXPECT_FALSE(messages[1].localized);
 
   // A set error wins; already localised texts are kept as they are.

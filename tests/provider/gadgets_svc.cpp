@@ -8,6 +8,17 @@ using N2DHelper = ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tov
 namespace StdErrors = ::Com::Corvane::Tovri::Std::Errors;
 }  // namespace
 
+// The generator writes these out for every operation.
+#define DRAL_TEST_GADGETS_METHOD(Method, name, ...)                    \
+  std::string GadgetsSvc::Method::methodName() { return name; }        \
+  ::Tovri::Data::DefinitionPtr GadgetsSvc::Method::inputDef() {        \
+    return ::Tovri::Provider::DefinitionOf<Input>();                   \
+  }                                                                    \
+  ::Tovri::Data::DefinitionPtr GadgetsSvc::Method::outputDef() {       \
+    return ::Tovri::Provider::DefinitionOf<ResultCbType::ValueType>(); \
+  }                                                                    \
+  std::list<::Tovri::Data::DefinitionPtr> GadgetsSvc::Method::errorDefs() { return __VA_ARGS__; }
+
 void GadgetsSvc::Endpoint::AdapterHelper::AddFields(N2VHelper& h, const Endpoint* obj) {
   h.AddField("host", &obj->host);
   h.AddField("port", &obj->port);
@@ -62,16 +73,7 @@ void GadgetsSvc::CreateSpec::AdapterHelper::AddFields(N2DHelper& h) {
   h.AddField<std::shared_ptr<const Endpoint>>("address");
 }
 
-std::string GadgetsSvc::ListMethod::methodName() { return "list"; }
-::Tovri::Data::DefinitionPtr GadgetsSvc::ListMethod::inputDef() {
-  return ::Tovri::Provider::DefinitionOf<Input>();
-}
-::Tovri::Data::DefinitionPtr GadgetsSvc::ListMethod::outputDef() {
-  return ::Tovri::Provider::DefinitionOf<ResultCbType::ValueType>();
-}
-std::list<::Tovri::Data::DefinitionPtr> GadgetsSvc::ListMethod::errorDefs() {
-  return ::Tovri::Provider::ErrorDefinitionsOf<>();
-}
+DRAL_TEST_GADGETS_METHOD(ListMethod, "list", ::Tovri::Provider::ErrorDefinitionsOf<>())
 
 void GadgetsSvc::DeleteMethod::Input::AdapterHelper::AddFields(N2VHelper& h, const Input* obj) {
   h.AddField("gadget", &obj->gadget);
@@ -88,16 +90,7 @@ void GadgetsSvc::DeleteMethod::Input::AdapterHelper::AddFields(N2DHelper& h) {
   h.AddField<std::string>("gadget");
 }
 
-std::string GadgetsSvc::DeleteMethod::methodName() { return "delete"; }
-::Tovri::Data::DefinitionPtr GadgetsSvc::DeleteMethod::inputDef() {
-  return ::Tovri::Provider::DefinitionOf<Input>();
-}
-::Tovri::Data::DefinitionPtr GadgetsSvc::DeleteMethod::outputDef() {
-  return ::Tovri::Provider::DefinitionOf<ResultCbType::ValueType>();
-}
-std::list<::Tovri::Data::DefinitionPtr> GadgetsSvc::DeleteMethod::errorDefs() {
-  return ::Tovri::Provider::ErrorDefinitionsOf<StdErrors::NotFound>();
-}
+DRAL_TEST_GADGETS_METHOD(DeleteMethod, "delete", ::Tovri::Provider::ErrorDefinitionsOf<StdErrors::NotFound>())
 
 void GadgetsSvc::CreateMethod::Input::AdapterHelper::AddFields(N2VHelper& h, const Input* obj) {
   h.AddField("spec", &obj->spec);
@@ -114,16 +107,9 @@ void GadgetsSvc::CreateMethod::Input::AdapterHelper::AddFields(N2DHelper& h) {
   h.AddField<std::shared_ptr<const CreateSpec>>("spec");
 }
 
-std::string GadgetsSvc::CreateMethod::methodName() { return "create"; }
-::Tovri::Data::DefinitionPtr GadgetsSvc::CreateMethod::inputDef() {
-  return ::Tovri::Provider::DefinitionOf<Input>();
-}
-::Tovri::Data::DefinitionPtr GadgetsSvc::CreateMethod::outputDef() {
-  return ::Tovri::Provider::DefinitionOf<ResultCbType::ValueType>();
-}
-std::list<::Tovri::Data::DefinitionPtr> GadgetsSvc::CreateMethod::errorDefs() {
-  return ::Tovri::Provider::ErrorDefinitionsOf<StdErrors::AlreadyExists, StdErrors::InvalidArgument>();
-}
+DRAL_TEST_GADGETS_METHOD(
+    CreateMethod, "create",
+    ::Tovri::Provider::ErrorDefinitionsOf<StdErrors::AlreadyExists, StdErrors::InvalidArgument>())
 
 GadgetsSvc::AsyncServiceInterface::~AsyncServiceInterface() = default;
 
@@ -173,6 +159,8 @@ std::shared_ptr<const ::Tovri::Provider::AsyncApiInterface> GadgetsSvc::AsyncSer
                         Slot<DeleteMethod, DeleteMethodBuilder>(&AsyncServiceInterface::Delete),
                         Slot<CreateMethod, CreateMethodBuilder>(&AsyncServiceInterface::Create));
 }
+
+#undef DRAL_TEST_GADGETS_METHOD
 
 }  // namespace Dral::Test
 

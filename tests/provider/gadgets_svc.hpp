@@ -1,6 +1,6 @@
-// A small service written exactly as the generator writes one, for the
-// client and provider tests. Service "com.corvane.test.gadgets", slots in
-// order:
+// A small service written as the generator writes one, its repetitive
+// declarations folded into macros, for the client and provider tests.
+// Service "com.corvane.test.gadgets", slots in order:
 //   List()                        -> list of Summary      (no parameters)
 //   Delete(string gadget)         -> Tovri::Void          (declares not_found)
 //   Create(CreateSpec spec)       -> string               (declares already_exists, invalid_argument)
@@ -26,6 +26,23 @@
 #include <tovri/core/stub.hpp>
 #include <tovri/std/standard_types.hpp>
 
+// The generator spells these out in every structure and operation.
+#define DRAL_TEST_GADGETS_ADAPTER_HELPER(Type)                                                          \
+  struct AdapterHelper {                                                                                \
+    static void AddFields(                                                                              \
+        ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,             \
+        const Type* obj);                                                                               \
+    static void AddFields(                                                                              \
+        ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h, Type* obj); \
+    static void AddFields(                                                                              \
+        ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);  \
+  };
+#define DRAL_TEST_GADGETS_METHOD_STATICS           \
+  static std::string methodName();                 \
+  static ::Tovri::Data::DefinitionPtr inputDef();  \
+  static ::Tovri::Data::DefinitionPtr outputDef(); \
+  static std::list<::Tovri::Data::DefinitionPtr> errorDefs();
+
 namespace Dral::Test {
 
 // Service "com.corvane.test.gadgets".
@@ -33,24 +50,12 @@ class GadgetsSvc {
  public:
   class AsyncServiceInterface;
 
-  struct Constants {
-    static constexpr const char* RESOURCE_TYPE = "com.corvane.test.gadget";
-  };
-
   // Structure "com.corvane.test.gadgets.endpoint".
   struct Endpoint : public ::Tovri::Data::BaseNative {
     std::string host;
     long long port = 0;
 
-    struct AdapterHelper {
-      static void AddFields(
-          ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-          const Endpoint* obj);
-      static void AddFields(
-          ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h, Endpoint* obj);
-      static void AddFields(
-          ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-    };
+    DRAL_TEST_GADGETS_ADAPTER_HELPER(Endpoint)
   };
 
   // Structure "com.corvane.test.gadgets.summary".
@@ -58,15 +63,7 @@ class GadgetsSvc {
     std::string gadget;
     std::shared_ptr<const Endpoint> address;
 
-    struct AdapterHelper {
-      static void AddFields(
-          ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-          const Summary* obj);
-      static void AddFields(
-          ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h, Summary* obj);
-      static void AddFields(
-          ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-    };
+    DRAL_TEST_GADGETS_ADAPTER_HELPER(Summary)
   };
 
   // Structure "com.corvane.test.gadgets.create_spec".
@@ -74,16 +71,7 @@ class GadgetsSvc {
     std::string name;
     std::shared_ptr<const Endpoint> address;
 
-    struct AdapterHelper {
-      static void AddFields(
-          ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-          const CreateSpec* obj);
-      static void AddFields(
-          ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-          CreateSpec* obj);
-      static void AddFields(
-          ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-    };
+    DRAL_TEST_GADGETS_ADAPTER_HELPER(CreateSpec)
   };
 
   // Operation "list".
@@ -93,10 +81,7 @@ class GadgetsSvc {
     using ResultCbType = ::Tovri::AsyncResult<std::list<std::shared_ptr<const Summary>>,
                                               ::Tovri::AsyncResultTerminateCbPolicy>;
 
-    static std::string methodName();
-    static ::Tovri::Data::DefinitionPtr inputDef();
-    static ::Tovri::Data::DefinitionPtr outputDef();
-    static std::list<::Tovri::Data::DefinitionPtr> errorDefs();
+    DRAL_TEST_GADGETS_METHOD_STATICS
   };
 
   // Operation "delete".
@@ -104,23 +89,12 @@ class GadgetsSvc {
     struct Input : public ::Tovri::Data::BaseNative {
       std::string gadget;
 
-      struct AdapterHelper {
-        static void AddFields(
-            ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-            const Input* obj);
-        static void AddFields(
-            ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h, Input* obj);
-        static void AddFields(
-            ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-      };
+      DRAL_TEST_GADGETS_ADAPTER_HELPER(Input)
     };
     using Interface = AsyncServiceInterface;
     using ResultCbType = ::Tovri::AsyncResult<::Tovri::Void, ::Tovri::AsyncResultTerminateCbPolicy>;
 
-    static std::string methodName();
-    static ::Tovri::Data::DefinitionPtr inputDef();
-    static ::Tovri::Data::DefinitionPtr outputDef();
-    static std::list<::Tovri::Data::DefinitionPtr> errorDefs();
+    DRAL_TEST_GADGETS_METHOD_STATICS
   };
 
   // Operation "create".
@@ -128,23 +102,12 @@ class GadgetsSvc {
     struct Input : public ::Tovri::Data::BaseNative {
       std::shared_ptr<const CreateSpec> spec;
 
-      struct AdapterHelper {
-        static void AddFields(
-            ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-            const Input* obj);
-        static void AddFields(
-            ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h, Input* obj);
-        static void AddFields(
-            ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
-      };
+      DRAL_TEST_GADGETS_ADAPTER_HELPER(Input)
     };
     using Interface = AsyncServiceInterface;
     using ResultCbType = ::Tovri::AsyncResult<std::string, ::Tovri::AsyncResultTerminateCbPolicy>;
 
-    static std::string methodName();
-    static ::Tovri::Data::DefinitionPtr inputDef();
-    static ::Tovri::Data::DefinitionPtr outputDef();
-    static std::list<::Tovri::Data::DefinitionPtr> errorDefs();
+    DRAL_TEST_GADGETS_METHOD_STATICS
   };
 
   class AsyncServiceInterface {
@@ -199,6 +162,9 @@ class GadgetsSvc {
 };
 
 }  // namespace Dral::Test
+
+#undef DRAL_TEST_GADGETS_ADAPTER_HELPER
+#undef DRAL_TEST_GADGETS_METHOD_STATICS
 
 namespace Tovri {
 namespace Data {

@@ -61,20 +61,12 @@ class SignalTest : public ::testing::Test {
   }
 };
 
-TEST_F(SignalTest, DescribesItselfWithoutErrorDefinitions) {
-  EXPECT_EQ(signal->methodName(), "get");
-  EXPECT_EQ(signal->inputDefinition(), input);
-  EXPECT_EQ(signal->outputDefinition(), output);
-  const AsyncApiMethodSignal& constSignal = *signal;
-  EXPECT_EQ(constSignal.errorDefinitions(), std::list<DefinitionPtr>{notFound});
-  EXPECT_EQ(signal->errorDefinitions(), std::list<DefinitionPtr>{notFound});
+TEST_F(SignalTest, DefinitionNamesTheMethodInItsInterface) {
   const auto interfaceId = Tovri::Core::InterfaceIdentifier::GetInstance("com.corvane.test.gadgets");
   const auto definition = signal->definition(interfaceId);
-  EXPECT_EQ(definition->GetIdentifier()->GetInterface(), interfaceId);
-  EXPECT_EQ(definition->GetIdentifier()->GetName(), "get");
+  EXPECT_EQ(*definition->GetIdentifier(), *Tovri::Core::MethodIdentifier::GetInstance(interfaceId, "get"));
   EXPECT_EQ(definition->GetInputDefinition(), input);
   EXPECT_EQ(definition->GetOutputDefinition(), output);
-  EXPECT_EQ(signal->GetLocalizer(), localizer);
 }
 
 TEST_F(SignalTest, UnconnectedSignalAnswersInternalServerError) {
@@ -83,13 +75,9 @@ TEST_F(SignalTest, UnconnectedSignalAnswersInternalServerError) {
   ASSERT_EQ(answers.size(), 1u);
   const auto& result = answers[0].result;
   EXPECT_FALSE(result->GetOutput());
-  EXPECT_TRUE(result->IsChecked());
   EXPECT_EQ(result->GetError()->GetId(), "com.corvane.tovri.std.errors.internal_server_error");
-  const auto messages = result->GetError()->GetMessages();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].message.id, "tovri.provider.method.signal.not.connected");
+  EXPECT_EQ(result->GetError()->GetMessages().at(0).message.id, "tovri.provider.method.signal.not.connected");
   EXPECT_EQ(answers[0].progress, Tovri::FinalProgress());
-  EXPECT_FALSE(answers[0].continuation);
 }
 
 TEST_F(SignalTest, RefusedInputNeverReachesTheHandler) {
@@ -98,16 +86,12 @@ TEST_F(SignalTest, RefusedInputNeverReachesTheHandler) {
   EXPECT_EQ(handlerCalls, 0);
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(answers[0].result->GetError()->GetId(), "com.corvane.tovri.std.errors.invalid_argument");
-  EXPECT_EQ(answers[0].progress, Tovri::FinalProgress());
   EXPECT_FALSE(activation->localizer);
-}
 
-TEST_F(SignalTest, InstallsItsLocalizerAndCallsTheHandler) {
-  ConnectRecordingHandler();
   InvokeGood();
   EXPECT_EQ(handlerCalls, 1);
-  EXPECT_EQ(activation->localizer, localizer);
-  EXPECT_TRUE(answers.empty());
+  EXPECT_EQ(activation->localizer, localizer) << "the signal installs its localizer";
+  EXPECT_EQ(answers.size(), 1u);
 }
 
 TEST_F(SignalTest, SignalNotHeldBySharedPointerThrowsBadWeakPtr) {
@@ -133,9 +117,7 @@ TEST_F(SignalTest, EmptyFinalAnswerHasNeitherOutputNorError) {
   InvokeGood();
   handlerCb(boost::none, nullptr, Progress{0, 4, 4}, {});
   ASSERT_EQ(answers.size(), 1u);
-  ASSERT_TRUE(answers[0].result);
-  EXPECT_FALSE(answers[0].result->GetOutput());
-  EXPECT_FALSE(answers[0].result->GetError());
+  EXPECT_FALSE(answers[0].result->GetOutput() || answers[0].result->GetError());
   EXPECT_TRUE(answers[0].result->IsChecked());
   EXPECT_EQ(answers[0].progress, (Progress{0, 4, 4}));
 }
