@@ -241,8 +241,9 @@ TEST(FwMethodHelper, OnlyDeclaredAndFrameworkErrorsPass) {
   EXPECT_FALSE(ApiMethodHelper::ValidateError("get", declared,
                                               Data::ErrorValue::GetInstance(Errors::kUnsupported), result));
   EXPECT_EQ(result->GetError()->GetId(), Errors::kInternalServerError);
-  EXPECT_EQ(result->GetError()->GetMessages().at(0).message.args,
-            (std::list<std::string>{"get", Errors::kUnsupported}));
+  const auto undeclared = result->GetError()->GetMessages().at(0).message;
+  EXPECT_EQ(undeclared.id, "tovri.provider.error.undeclared");
+  EXPECT_EQ(undeclared.args, (std::list<std::string>{"get", Errors::kUnsupported}));
 
   // Declared, but not of the declared shape.
   auto malformed = std::make_shared<Data::ErrorValue>(Errors::kUnauthorized);
