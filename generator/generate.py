@@ -8,12 +8,18 @@ catalogue.
 Each unit gives ``include/dral/trusted_infrastructure/<unit>.hpp`` and
 ``src/<unit>.cpp`` under the output directory. A file whose content did not
 change is left untouched, so that the build recompiles only what changed.
-A malformed catalogue is refused with one message naming the file and the
-entry, and exit status 1; nothing is written then.
+
+Any failure (a malformed catalogue, an unreadable file, a failed write, a
+fault in the generator itself) is reported on one line with exit status 1,
+and then nothing is written: every file is rendered first, then written
+through temporary files and renamed into place, and a failure part-way puts
+back what was there before.
 """
 
 import argparse
+import os
 import sys
+import tempfile
 from pathlib import Path
 
 sys.dont_write_bytecode = True  # keep the source tree clean when run by the build
@@ -41,34 +47,111 @@ def render_all(catalogue):
     return files
 
 
-def write_if_changed(path, text):
-    if path.exists() and path.read_text() == text:
-        return False
-    path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_text(text)
-    return True
+class Failure(Exception):
+    """A failure reported as is, on one line."""
 
 
-def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+def _read(path):
+    """The text of `path`, or None when it does not exist."""
+    try:
+        return path.read_text(encoding="utf-8")
+    except FileNotFoundError:
+        return None
+    except (OSError, UnicodeDecodeError):
+        return None  # unreadable or not text: replaced like a changed file
+
+
+def _umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
+def write_all(root, files):
+    """Writes `files` (relative path -> text) under `root`, all or nothing.
+    Files whose text is unchanged are not touched. Returns the paths written."""
+    changed = []
+    for rel, text in files.items():
+        old = _read(root / rel)
+        if old != text:
+            changed.append((root / rel, text, old))
+    created_dirs, temps, placed = [], [], []
+    try:
+        for path, text, _ in changed:
+            missing = [d for d in [path.parent, *path.parent.parents] if not d.exists()]
+            for directory in reversed(missing):
+                directory.mkdir()
+                created_dirs.append(directory)
+            fd, temp = tempfile.mkstemp(dir=path.parent, prefix=f".{path.name}.", suffix=".tmp")
+            temps.append(Path(temp))
+            with os.fdopen(fd, "w", encoding="utf-8") as stream:
+                stream.write(text)
+            os.chmod(temp, 0o666 & ~_umask())  # mkstemp makes it private
+        for (path, _, old), temp in zip(changed, temps):
+            os.replace(temp, path)
+            placed.append((path, old))
+    except BaseException:
+        for temp in temps:
+            temp.unlink(missing_ok=True)
+        for path, old in reversed(placed):
+            try:
+                if old is None:
+                    path.unlink()
+                else:
+                    path.write_text(old, encoding="utf-8")
+            except OSError:
+                pass  # the first failure is the one reported
+        for directory in reversed(created_dirs):
+            try:
+                directory.rmdir()
+            except OSError:
+                pass
+        raise
+    return [path for path, _, _ in changed]
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message):
+        raise Failure(message)
+
+
+def run(argv):
+    parser = _Parser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--catalogue", required=True, type=Path, help="catalogue root directory")
     parser.add_argument("--output", type=Path, help="output root directory")
     parser.add_argument("--list-outputs", action="store_true", help="print the output paths and stop")
     args = parser.parse_args(argv)
+    if not args.list_outputs and not args.output:
+        raise Failure("--output is required unless --list-outputs is given")
+    if not args.catalogue.is_dir():
+        raise Failure(f"{args.catalogue}: not a catalogue directory")
+    catalogue = load(args.catalogue)
+    if args.list_outputs:
+        print("\n".join(path for path, _ in outputs(catalogue)))
+        return
+    write_all(args.output, render_all(catalogue))
+
+
+def main(argv=None):
+    """Runs the generator; every failure becomes one line on stderr and status 1."""
     try:
-        catalogue = load(args.catalogue)
-        if args.list_outputs:
-            print("\n".join(path for path, _ in outputs(catalogue)))
-            return 0
-        if not args.output:
-            parser.error("--output is required unless --list-outputs is given")
-        files = render_all(catalogue)
+        run(argv)
+        return 0
+    except SystemExit as exit_:  # --help
+        return exit_.code if isinstance(exit_.code, int) else 1
     except CatalogueError as error:
-        print(f"error: catalogue {error}", file=sys.stderr)
-        return 1
-    for path, text in files.items():
-        write_if_changed(args.output / path, text)
-    return 0
+        message = f"catalogue {error}"
+    except Failure as error:
+        message = str(error)
+    except OSError as error:
+        where = f"{error.filename}: " if error.filename else ""
+        message = f"{where}{error.strerror or error}"
+    except KeyboardInterrupt:
+        message = "interrupted"
+    except Exception as error:  # a fault of the generator: still one line, no traceback
+        message = f"internal generator failure: {type(error).__name__}: {error}"
+    print("error: " + " ".join(message.split()), file=sys.stderr)
+    return 1
 
 
 if __name__ == "__main__":
