@@ -22,23 +22,32 @@ from .names import (
     UNIT_PATH,
     UPPER_IDENTIFIER,
     lower_camel,
+    safe,
     snake,
     upper_camel,
 )
 
-# Names the generated code declares inside a service class or structure; a
-# catalogue type may not take them.
-RESERVED_NAMES = {
-    "AdapterHelper",
-    "AsyncServiceBinder",
-    "AsyncServiceBinderHelper",
-    "AsyncServiceInterface",
-    "AsyncServiceStub",
-    "Constants",
-    "Input",
-    "Strings",
-    "Value",
-}
+# Names the generated code declares or uses unqualified next to the package's
+# own, per kind of native name (see names.safe for the rule that avoids them).
+#
+# Types: the classes of a service and of a structure, the enumeration base
+# class, and the aliases each unit's source declares in its namespace.
+TYPE_TAKEN = frozenset({
+    "AdapterHelper", "AsyncServiceBinder", "AsyncServiceBinderHelper", "AsyncServiceInterface",
+    "AsyncServiceStub", "Constants", "Definitions", "Enumeration", "Input", "N2DHelper", "N2VHelper",
+    "StdErrors", "Strings", "UnionTags", "V2NHelper", "Value",
+})
+# Structure members: the base class's, and the parameters and locals of the
+# functions that read and write them.
+MEMBER_TAKEN = frozenset({
+    "AdapterHelper", "unknownFields", "h", "obj", "v", "c", "m", "p", "fields", "kFieldNames", "kOperation",
+})
+# Operation parameters are members of the operation's Input and parameters of
+# the client stub's function, next to its own. (The stub's member "apiStub_"
+# needs no entry: no catalogue name ends with "_".)
+PARAM_TAKEN = MEMBER_TAKEN | {"activation", "result", "input", "impl", "localizer"}
+# Operations are member functions of these classes.
+OPERATION_TAKEN = frozenset({"AsyncServiceInterface", "AsyncServiceStub"})
 PRESENCES = (model.REQUIRED, model.OPTIONAL, model.UNION_CASE)
 
 
@@ -140,8 +149,8 @@ class _Symbols:
         self.decls = {}
         self.scopes = set()  # every namespace or class that declares something
 
-    def declare(self, decl, where):
-        key = decl.qualified
+    def declare(self, key, decl, where):
+        """Declares `decl` under its catalogue name `key` (scope + name)."""
         if key in self.decls:
             where.fail(f"'{'::'.join(key)}' is declared twice")
         self.decls[key] = decl
@@ -211,7 +220,9 @@ class _Loader:
         try:
             with open(path, "rb") as stream:
                 data = tomllib.load(stream)
-        except tomllib.TOMLDecodeError as error:
+        except OSError as error:
+            raise CatalogueError(rel, f"cannot read: {error.strerror or error}") from None
+        except (tomllib.TOMLDecodeError, UnicodeDecodeError) as error:
             raise CatalogueError(rel, f"not valid TOML: {error}") from None
         where = _Where(rel)
         _keys(data, where, {}, {"types": list, "service": list})
@@ -253,7 +264,7 @@ class _Loader:
             prefix = raw["wire"]
         unit = model.Unit(raw["unit"], where.file, namespace, [], [], svc)
         if svc:
-            self.symbols.declare(_ServiceDecl(unit.scope), where)
+            self.symbols.declare(unit.scope, _ServiceDecl(unit.scope), where)
         for i, entry in enumerate(raw.get("enumeration", [])):
             unit.enumerations.append(self._declare_enumeration(entry, unit, prefix, where / f"enumeration #{i + 1}"))
         for i, entry in enumerate(raw.get("structure", [])):
@@ -262,19 +273,22 @@ class _Loader:
         self.pending.append((unit, raw, where))
 
     def _declare_type_name(self, raw, unit, prefix, where, what):
+        """(native name, full wire name) of a type. The wire name defaults to
+        the snake case of the name; a different one is used as written."""
         name = raw["name"]
-        if not UPPER_IDENTIFIER.match(name) or name in RESERVED_NAMES or name.endswith("Method"):
+        # "...Method" is the form of the operations' classes, which share the scope.
+        if not UPPER_IDENTIFIER.match(name) or name.endswith("Method"):
             where.fail(f"bad {what} name '{name}'")
-        if not TYPE_WIRE.match(raw["wire"]):
-            where.fail(f"bad wire name '{raw['wire']}' (lower case with underscores)")
-        if raw["wire"] != snake(name):
-            where.fail(f"wire name '{raw['wire']}' is not the lower-case form of '{name}' ('{snake(name)}')")
-        return f"{prefix}.{raw['wire']}"
+        wire = raw.get("wire", snake(name))
+        if not TYPE_WIRE.match(wire):
+            where.fail(f"bad wire name '{wire}' (lower case with underscores)")
+        taken = TYPE_TAKEN | ({unit.service.cls} if unit.service else set())
+        return safe(name, taken), f"{prefix}.{wire}"
 
     def _declare_enumeration(self, raw, unit, prefix, where):
-        _keys(raw, where, {"name": str, "wire": str, "constants": list})
+        _keys(raw, where, {"name": str, "constants": list}, {"wire": str})
         where = _Where(where.file, *where.path[:-1], f"enumeration {raw['name']}")
-        wire = self._declare_type_name(raw, unit, prefix, where, "enumeration")
+        native, wire = self._declare_type_name(raw, unit, prefix, where, "enumeration")
         constants = _strings(raw["constants"], where, "constants")
         if not constants:
             where.fail("an enumeration needs at least one constant")
@@ -284,18 +298,21 @@ class _Loader:
             if not CONSTANT.match(constant):
                 where.fail(f"bad constant '{constant}' (upper case with underscores)")
         _no_duplicates(constants, where, "constant")
-        enum = model.Enumeration(raw["name"], wire, list(constants), unit.scope, unit)
-        self.symbols.declare(enum, where)
+        # Enumerators live in the class, where only its own name is taken; macros
+        # ignore scopes, so names.safe still maps "NULL" or "EOF".
+        members = [safe(c, {native}) for c in constants]
+        enum = model.Enumeration(native, wire, list(constants), unit.scope, unit, raw["name"], members)
+        self.symbols.declare(unit.scope + (raw["name"],), enum, where)
         return enum
 
     def _declare_structure(self, raw, unit, prefix, where):
-        _keys(raw, where, {"name": str, "wire": str, "fields": list},
-              {"descend": list, "union": dict, "metadata": dict})
+        _keys(raw, where, {"name": str, "fields": list},
+              {"wire": str, "descend": list, "union": dict, "metadata": dict})
         where = _Where(where.file, *where.path[:-1], f"structure {raw['name']}")
-        wire = self._declare_type_name(raw, unit, prefix, where, "structure")
-        struct = model.Structure(raw["name"], wire, [], unit.scope, unit=unit)
+        native, wire = self._declare_type_name(raw, unit, prefix, where, "structure")
+        struct = model.Structure(native, wire, [], unit.scope, unit=unit, label=raw["name"])
         struct.raw = raw
-        self.symbols.declare(struct, where)
+        self.symbols.declare(unit.scope + (raw["name"],), struct, where)
         return struct
 
     # -- pass 2: resolution and checks --------------------------------------
@@ -308,7 +325,7 @@ class _Loader:
         if not (unit.structures or unit.enumerations or unit.service):
             where.fail("declares nothing")
 
-    def _field(self, raw, scope, where, presences):
+    def _field(self, raw, scope, where, presences, taken):
         _keys(raw, where, {"wire": str, "type": str}, {"presence": str})
         wire = raw["wire"]
         where = _Where(where.file, *where.path[:-1], f"{where.path[-1].split(' #')[0]} {wire}")
@@ -319,12 +336,12 @@ class _Loader:
             where.fail(f"bad presence '{presence}' (expected one of: {', '.join(presences)})")
         tree = _parse_type(raw["type"], where)
         ftype = _resolve(tree, scope, self.symbols, where, raw["type"])
-        return model.Field(wire, lower_camel(wire), ftype, presence), where
+        return model.Field(wire, safe(lower_camel(wire), taken), ftype, presence), where
 
-    def _fields(self, entries, scope, where, what, presences):
+    def _fields(self, entries, scope, where, what, presences, taken):
         fields = []
         for i, raw in enumerate(entries):
-            field, fwhere = self._field(raw, scope, where / f"{what} #{i + 1}", presences)
+            field, fwhere = self._field(raw, scope, where / f"{what} #{i + 1}", presences, taken)
             if any(f.wire == field.wire for f in fields):
                 fwhere.fail(f"duplicate {what} '{field.wire}'")
             if any(f.member == field.member for f in fields):
@@ -335,62 +352,69 @@ class _Loader:
     def _resolve_structure(self, struct, where):
         raw = struct.raw
         del struct.raw
-        struct.fields = self._fields(raw["fields"], struct.scope, where, "field", PRESENCES)
+        struct.fields = self._fields(raw["fields"], struct.scope, where, "field", PRESENCES, MEMBER_TAKEN)
         if "union" in raw:
             struct.union = self._union(raw["union"], struct, where / "union")
         elif any(f.presence == model.UNION_CASE for f in struct.fields):
             bad = next(f for f in struct.fields if f.presence == model.UNION_CASE)
             (where / f"field {bad.wire}").fail("a union-case field needs a [union] table on its structure")
         derived = [f.wire for f in struct.fields if f.presence == model.REQUIRED and f.type.kind == "struct"]
-        struct.descend = self._descend(raw.get("descend", []), derived, where, "required structure fields")
+        struct.descend = self._descend(raw.get("descend"), derived, where, "required structure fields")
         if "metadata" in raw:
             struct.metadata = self._metadata(raw["metadata"], struct, where / "metadata")
 
     def _descend(self, declared, derived, where, what):
+        """The descents are derived; a `descend` key may only restate them."""
+        if declared is None:
+            return derived
         declared = _strings(declared, where, "descend")
         if declared != derived:
             where.fail(f"descend lists {declared} but validation descends into the {what} {derived}")
         return list(declared)
 
     def _union(self, raw, struct, where):
-        _keys(raw, where, {"annotations": str, "tag": str, "cases": list})
-        if raw["annotations"] != f"{struct.name}Annotations":
-            where.fail(f"annotation class '{raw['annotations']}' should be '{struct.name}Annotations'")
-        if struct.scope + (raw["annotations"],) in self.symbols.decls:
-            where.fail(f"annotation class '{raw['annotations']}' clashes with a declared type")
+        _keys(raw, where, {"tag": str, "cases": list}, {"annotations": str})
+        # Class names follow from the catalogue names, so that code using the
+        # package can predict them: a written one may only restate them.
+        annotations = f"{struct.label}Annotations"
+        if raw.get("annotations", annotations) != annotations:
+            where.fail(f"annotation class '{raw['annotations']}' should be '{annotations}'")
+        if struct.scope + (annotations,) in self.symbols.decls:
+            where.fail(f"annotation class '{annotations}' clashes with a declared type")
         tag = struct.field(raw["tag"])
         if tag is None:
-            where.fail(f"tag field '{raw['tag']}' is not a field of {struct.name}")
+            where.fail(f"tag field '{raw['tag']}' is not a field of {struct.label}")
         if tag.type.kind != "enum" or tag.presence != model.REQUIRED:
             where.fail(f"tag field '{raw['tag']}' must be a required enumeration")
         cases = []
         for i, case in enumerate(raw["cases"]):
             cwhere = where / f"case #{i + 1}"
-            _keys(case, cwhere, {"field": str, "class": str, "tags": list})
+            _keys(case, cwhere, {"field": str, "tags": list}, {"class": str})
             cwhere = where / f"case {case['field']}"
             field = struct.field(case["field"])
             if field is None:
-                cwhere.fail(f"case field '{case['field']}' is not a field of {struct.name}")
+                cwhere.fail(f"case field '{case['field']}' is not a field of {struct.label}")
             if field.presence != model.UNION_CASE:
                 cwhere.fail(f"case field '{case['field']}' must have presence 'union-case'")
-            if case["class"] != f"{upper_camel(case['field'])}UnionCases":
-                cwhere.fail(f"case class '{case['class']}' should be '{upper_camel(case['field'])}UnionCases'")
+            cls = f"{upper_camel(case['field'])}UnionCases"
+            if case.get("class", cls) != cls:
+                cwhere.fail(f"case class '{case['class']}' should be '{cls}'")
             tags = _strings(case["tags"], cwhere, "tags")
             if not tags:
                 cwhere.fail("a union case needs at least one tag value")
             for value in tags:
                 if value not in tag.type.decl.constants:
-                    cwhere.fail(f"tag value '{value}' is not a constant of {tag.type.decl.name} "
+                    cwhere.fail(f"tag value '{value}' is not a constant of {tag.type.decl.label} "
                                 f"({', '.join(tag.type.decl.constants)})")
             _no_duplicates(tags, cwhere, "tag value")
-            cases.append(model.UnionCase(case["field"], case["class"], list(tags)))
+            cases.append(model.UnionCase(case["field"], cls, list(tags)))
         if not cases:
             where.fail("a union needs at least one case")
         _no_duplicates([c.field for c in cases], where, "case field")
         for field in struct.fields:
             if field.presence == model.UNION_CASE and not any(c.field == field.wire for c in cases):
                 where.fail(f"union-case field '{field.wire}' has no case")
-        return model.Union(raw["annotations"], raw["tag"], cases)
+        return model.Union(annotations, raw["tag"], cases)
 
     def _metadata(self, raw, struct, where):
         _keys(raw, where, {"name": str, "identifiers": dict})
@@ -402,7 +426,7 @@ class _Loader:
         for wire, resource in raw["identifiers"].items():
             field = struct.field(wire)
             if field is None:
-                where.fail(f"identifier field '{wire}' is not a field of {struct.name}")
+                where.fail(f"identifier field '{wire}' is not a field of {struct.label}")
             base = field.type.args[0] if field.type.kind in ("list", "set") else field.type
             if base.kind != "string":
                 where.fail(f"identifier field '{wire}' must hold strings")
@@ -415,24 +439,28 @@ class _Loader:
         if not entries:
             where.fail("a service needs at least one operation")
         operations = unit.service.operations
+        # An operation's member function would hide, inside the interface, the
+        # types visible there and the operations' classes.
+        taken = set(OPERATION_TAKEN)
+        taken |= {getattr(d, "name", key[-1]) for key, d in self.symbols.decls.items()
+                  if key[:-1] == unit.scope[:len(key) - 1]}
+        taken |= {f"{upper_camel(raw['name'])}Method" for raw in entries
+                  if isinstance(raw, dict) and isinstance(raw.get("name"), str)}
         for i, raw in enumerate(entries):
             owhere = where / f"operation #{i + 1}"
-            _keys(raw, owhere, {"name": str, "method": str, "result": str, "errors": list},
-                  {"params": list, "descend": list})
+            _keys(raw, owhere, {"name": str, "result": str, "errors": list},
+                  {"method": str, "params": list, "descend": list})
             owhere = where / f"operation {raw['name']}"
             if not OPERATION_WIRE.match(raw["name"]):
                 owhere.fail(f"bad wire name '{raw['name']}'")
+            # Like union classes, the method class follows from the wire name.
             method = f"{upper_camel(raw['name'])}Method"
-            if raw["method"] != method:
+            if raw.get("method", method) != method:
                 owhere.fail(f"method class '{raw['method']}' should be '{method}'")
             if any(op.name == raw["name"] for op in operations):
                 owhere.fail(f"duplicate operation '{raw['name']}'")
             params = self._fields(raw.get("params", []), unit.scope, owhere, "param",
-                                  (model.REQUIRED, model.OPTIONAL))
-            for param in params:
-                # The generated operations use these names for their own arguments.
-                if param.member in ("activation", "result", "input"):
-                    (owhere / f"param {param.wire}").fail(f"parameter name '{param.wire}' is reserved")
+                                  (model.REQUIRED, model.OPTIONAL), PARAM_TAKEN)
             if raw["result"] == "void":
                 result = model.Type("void")
             else:
@@ -444,8 +472,9 @@ class _Loader:
                     owhere.fail(f"error '{error}' is not a standard error ({', '.join(model.STANDARD_ERRORS)})")
             _no_duplicates(errors, owhere, "error")
             derived = [p.wire for p in params if p.type.kind == "struct"]
-            descend = self._descend(raw.get("descend", []), derived, owhere, "structure parameters")
-            operations.append(model.Operation(raw["name"], raw["method"], params, result, list(errors), descend))
+            descend = self._descend(raw.get("descend"), derived, owhere, "structure parameters")
+            native = safe(upper_camel(raw["name"]), taken)
+            operations.append(model.Operation(raw["name"], method, params, result, list(errors), descend, native))
 
     # -- pass 3: dependencies between units ----------------------------------
 
@@ -477,6 +506,29 @@ class _Loader:
 
         for unit in self.units:
             visit(unit, [])
+            self._check_structure_order(unit)
+
+    @staticmethod
+    def _check_structure_order(unit):
+        """A structure is declared after those of its unit it refers to: none
+        may refer back to itself."""
+        state = {}
+
+        def visit(struct, chain):
+            if state.get(id(struct)) == "done":
+                return
+            if state.get(id(struct)) == "open":
+                cycle = " -> ".join(s.label for s in chain[chain.index(struct):] + [struct])
+                _Where(unit.source, f"structure {struct.label}").fail(f"structures refer to each other: {cycle}")
+            state[id(struct)] = "open"
+            for field in struct.fields:
+                for decl in _declarations(field.type):
+                    if isinstance(decl, model.Structure) and decl.unit is unit:
+                        visit(decl, chain + [struct])
+            state[id(struct)] = "done"
+
+        for struct in unit.structures:
+            visit(struct, [])
 
 
 class _ServiceDecl:

@@ -2,6 +2,8 @@
 
 Scopes are tuples of C++ names relative to
 ``Com::Corvane::Morv::TrustedInfrastructure``: ``("Kms", "ProvidersSvc")``.
+Every native name is final here (see names.safe): emitters use ``name``,
+``member``, ``members`` and ``native`` as they are.
 """
 
 from dataclasses import dataclass, field
@@ -57,7 +59,7 @@ class Type:
         if self.kind in ("list", "set", "map"):
             return f"{self.kind}<{', '.join(a.spelling() for a in self.args)}>"
         if self.kind == "enum" or self.kind == "struct":
-            return "::".join(self.decl.qualified)
+            return "::".join(self.decl.scope + (self.decl.label,))
         if self.kind == "external":
             return self.decl.spelling
         return self.kind
@@ -66,18 +68,20 @@ class Type:
 @dataclass
 class Field:
     wire: str
-    member: str
+    member: str  # native member or parameter name
     type: Type
     presence: str = REQUIRED
 
 
 @dataclass
 class Enumeration:
-    name: str
+    name: str  # native class name
     wire: str  # full dotted wire name
-    constants: List[str]
+    constants: List[str]  # wire constants
     scope: Tuple[str, ...]
     unit: "Unit" = None
+    label: str = ""  # catalogue name, the one other entries refer to
+    members: List[str] = field(default_factory=list)  # native constants, in the order of `constants`
 
     @property
     def qualified(self):
@@ -106,7 +110,7 @@ class Metadata:
 
 @dataclass
 class Structure:
-    name: str
+    name: str  # native class name
     wire: str
     fields: List[Field]
     scope: Tuple[str, ...]
@@ -114,6 +118,7 @@ class Structure:
     union: Optional[Union] = None
     metadata: Optional[Metadata] = None
     unit: "Unit" = None
+    label: str = ""  # catalogue name, the one other entries refer to
 
     @property
     def qualified(self):
@@ -131,11 +136,7 @@ class Operation:
     result: Type
     errors: List[str]
     descend: List[str] = field(default_factory=list)
-
-    @property
-    def native(self):
-        """The upper-camel operation name, e.g. "List"."""
-        return self.method[: -len("Method")]
+    native: str = ""  # the member function, e.g. "List"
 
 
 @dataclass

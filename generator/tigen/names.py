@@ -1,6 +1,7 @@
 """Name forms used by the catalogue and the generated code."""
 
 import re
+from pathlib import Path
 
 ROOT_NAMESPACE = ("Com", "Corvane", "Morv", "TrustedInfrastructure")
 
@@ -34,3 +35,47 @@ def upper_camel(wire):
 def snake(name):
     """``X509CertChain`` -> ``x509_cert_chain``, the wire form of a type name."""
     return re.sub(r"(?<=[a-z0-9])(?=[A-Z])", "_", name).lower()
+
+
+# -- native names that would break the generated C++ ---------------------------
+#
+# One rule: a native name (field member, parameter, type, enumeration constant,
+# operation) that is hazardous where it is declared gets "_" appended. No
+# catalogue name ends with "_", so the result never meets another name. Wire
+# names never change.
+
+# C++17 keywords and alternative tokens, plus the C++20 keywords so that the
+# generated code keeps compiling with a newer standard.
+KEYWORDS = frozenset("""
+    alignas alignof and and_eq asm auto bitand bitor bool break case catch char char16_t char32_t class compl
+    const constexpr const_cast continue decltype default delete do double dynamic_cast else enum explicit export
+    extern false float for friend goto if inline int long mutable namespace new noexcept not not_eq nullptr
+    operator or or_eq private protected public register reinterpret_cast return short signed sizeof static
+    static_assert static_cast struct switch template this thread_local throw true try typedef typeid typename
+    union unsigned using virtual void volatile wchar_t while xor xor_eq
+    char8_t concept consteval constinit co_await co_return co_yield requires
+""".split())
+
+# Names the generated code uses unqualified as the first part of a qualified
+# name; a package name spelled the same could capture them.
+QUALIFIER_ROOTS = frozenset({"std", "boost", "Tovri", "Com"})
+
+
+def _macros():
+    lines = Path(__file__).with_name("macros.txt").read_text().splitlines()
+    return frozenset(line.strip() for line in lines if line.strip() and not line.startswith("#"))
+
+
+MACROS = _macros()
+
+
+def is_macro(name):
+    return name in MACROS or name.startswith("BOOST_")
+
+
+def safe(name, taken=()):
+    """`name` as a native name, given the names `taken` by the generated code
+    in the scope where it is declared."""
+    if name in KEYWORDS or name in QUALIFIER_ROOTS or is_macro(name) or name in taken:
+        return name + "_"
+    return name

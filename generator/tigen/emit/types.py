@@ -10,10 +10,10 @@ from . import braced_list, indent, join, params, quote, render, string_table
 
 
 def enumeration_class(enum):
-    constants = enum.constants + ["_UNKNOWN"]
-    enumerators = ",\n".join(f"    {c} = {i}" for i, c in enumerate(constants))
+    # Enumerators take the native names; the string table keeps the wire ones.
+    enumerators = ",\n".join(f"    {c} = {i}" for i, c in enumerate(enum.members + ["_UNKNOWN"]))
     return render("enumeration.hpp", name=enum.name, wire=enum.wire, enumerators=enumerators,
-                  strings=string_table(constants))
+                  strings=string_table(enum.constants + ["_UNKNOWN"]))
 
 
 def local(qualified, namespace):
