@@ -1,4 +1,5 @@
-"""The one error the generator reports: a malformed catalogue."""
+"""The loader's refusal of a malformed catalogue (generate.py reports it, like
+every other failure, on one line)."""
 
 
 class CatalogueError(Exception):
