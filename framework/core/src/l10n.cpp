@@ -3,7 +3,7 @@
 #include <cctype>
 #include <vector>
 
-#include "catalogue.hpp"
+#include "core_messages.hpp"
 
 namespace Tovri {
 namespace L10n {
