@@ -38,9 +38,9 @@ void WriteText(std::ostream& out, const char* text) {
 
 // Field options go through the framework's reading of them, so that a
 // localised rendering of the same template shows the same text.
-void WriteWithOptions(std::ostream& out, boost::string_view text, boost::string_view spec) {
+void WriteWithOptions(std::ostream& out, boost::string_view text, boost::string_view options) {
   std::string shown;
-  MessageTemplate::AppendField(shown, text, spec);
+  MessageTemplate::AppendField(shown, text, options);
   out.write(shown.data(), static_cast<std::streamsize>(shown.size()));
 }
 

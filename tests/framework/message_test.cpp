@@ -87,9 +87,9 @@ TEST(FwCatalogue, EveryBindingsMessageHasATemplateUsingItsArguments) {
   EXPECT_EQ(RenderTemplate(Catalogue::DefaultMessageForId("com.example.{odd}"), {"a", "b"}),
             "Message com.example.{odd}: a b ");
 
-  BaseMessage m = Core::MakeCoreMessage("tovri.data.compound.field.extra", {"::Ns::Spec", "color", ""});
-  EXPECT_EQ(m.defaultMessage, "Field color is not declared by structure ::Ns::Spec.");
-  EXPECT_EQ(m.args, (std::list<std::string>{"::Ns::Spec", "color", ""}));
+  BaseMessage m = Core::MakeCoreMessage("tovri.data.compound.field.extra", {"::Ns::Shape", "color", ""});
+  EXPECT_EQ(m.defaultMessage, "Field color is not declared by structure ::Ns::Shape.");
+  EXPECT_EQ(m.args, (std::list<std::string>{"::Ns::Shape", "color", ""}));
 }
 
 }  // namespace
