@@ -20,6 +20,7 @@
 
 #include <dral/runtime/format.hpp>
 #include <dral/runtime/message.hpp>
+#include <tovri/core/message.hpp>
 
 #include "byte_reader.hpp"
 #include "verdict.hpp"
@@ -279,6 +280,8 @@ void CheckWith(const Input& input, Verdict& verdict, const Args&... args) {
   verdict.Require(made.defaultMessage == formatted.text, "MakeMessage's text is the formatted template",
                   what);
   verdict.Require(made.args == plain, "MakeMessage records every argument's plain text", what);
+  verdict.Require(Tovri::L10n::RenderTemplate(View(fmt), made.args) == made.defaultMessage,
+                  "rendering the template with the recorded arguments gives the default text", what);
 
   std::list<std::string> appended;
   const Tovri::AppendArg append(appended);

@@ -14,7 +14,8 @@
 #include <string>
 #include <type_traits>
 
-#include <tovri/core/types.hpp>
+#include <tovri/core/result_types.hpp>
+#include <tovri/core/secret_string.hpp>
 #include <tovri/core/value.hpp>
 
 #include "byte_reader.hpp"

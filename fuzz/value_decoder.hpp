@@ -45,7 +45,8 @@
 
 #include <tovri/core/definition.hpp>
 #include <tovri/core/message.hpp>
-#include <tovri/core/types.hpp>
+#include <tovri/core/result_types.hpp>
+#include <tovri/core/secret_string.hpp>
 #include <tovri/core/value.hpp>
 
 #include "byte_reader.hpp"

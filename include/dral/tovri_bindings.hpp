@@ -10,10 +10,12 @@
 #include <tovri/core/l10n.hpp>
 #include <tovri/core/local_provider.hpp>
 #include <tovri/core/message.hpp>
+#include <tovri/core/message_template.hpp>
 #include <tovri/core/provider.hpp>
+#include <tovri/core/result_types.hpp>
+#include <tovri/core/secret_string.hpp>
 #include <tovri/core/stub.hpp>
 #include <tovri/core/type_info.hpp>
-#include <tovri/core/types.hpp>
 #include <tovri/core/value.hpp>
 
 // Framework standard bindings.

@@ -11,58 +11,6 @@ namespace {
 using namespace Tovri;
 using namespace Tovri::L10n;
 
-using Catalogue = MessageCatalogue<CoreTag>;
-
-TEST(FwRenderTemplate, PositionalAndAutomaticFields) {
-  const std::list<std::string> xy{"x", "y"};
-  for (const auto& [tmpl, expected] : std::initializer_list<std::pair<const char*, const char*>>{
-           {"{1} and {2}", "x and y"},
-           {"{} and {}", "x and y"},
-           {"{0} and {0}", "x and y"},
-           {"{2} {}", "y y"},  // the counter counts explicit fields too
-           {"a{{b}}c", "a{b}c"},
-           {"{1} {3}.", "x ."},  // a missing argument renders as nothing
-           {"{1:>5}", "x"},      // field options are ignored: arguments are text
-           {"end {2", "end y"},
-           {"end {", "end x"},
-           {"{name} }", "{name} }"},
-           {"{99999999999999999999999}", ""}}) {
-    EXPECT_EQ(RenderTemplate(tmpl, xy), expected) << tmpl;
-  }
-  EXPECT_EQ(RenderTemplate("{1}", {std::string("a\0b", 3)}), std::string("a\0b", 3));
-}
-
-TEST(FwCatalogue, EveryBindingsMessageHasATemplateUsingItsArguments) {
-  // id -> number of arguments the bindings pass
-  const std::vector<std::pair<std::string, int>> ids{
-      {"tovri.data.compound.field.extra", 2},
-      {"tovri.invoke.invalid.input", 1},
-      {"tovri.data.union.invalid.case.state.isset.short", 2},
-      {"tovri.data.union.invalid.case.state.isnotset.short", 2},
-      {"tovri.data.union.missing.tag.field", 1},
-      {"tovri.data.unset.non.optional.field", 1},
-      {"tovri.data.bad.cast1", 1},
-      {"tovri.data.invalid.type", 0},
-      {"tovri.provider.method.signal.not.connected", 0},
-  };
-  for (const auto& [id, count] : ids) {
-    ASSERT_TRUE(Catalogue::Contains(id)) << id;
-    const std::string tmpl = Catalogue::DefaultMessageForId(id);
-    for (int i = 1; i <= count; ++i) {
-      EXPECT_NE(tmpl.find("{" + std::to_string(i) + "}"), std::string::npos) << id << " lacks {" << i << "}";
-    }
-    EXPECT_EQ(tmpl.find("{" + std::to_string(count + 1) + "}"), std::string::npos) << id;
-  }
-  // An unknown id gets a template naming it.
-  EXPECT_FALSE(Catalogue::Contains("com.example.{odd}"));
-  EXPECT_EQ(RenderTemplate(Catalogue::DefaultMessageForId("com.example.{odd}"), {"a", "b"}),
-            "Message com.example.{odd}: a b ");
-
-  BaseMessage m = Core::MakeCoreMessage("tovri.data.compound.field.extra", {"::Ns::Spec", "color", ""});
-  EXPECT_EQ(m.defaultMessage, "Field color is not declared by structure ::Ns::Spec.");
-  EXPECT_EQ(m.args, (std::list<std::string>{"::Ns::Spec", "color", ""}));
-}
-
 TEST(FwLanguagePreference, ParsesPosixTags) {
   struct Case {
     const char* tag;

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <tovri/core/message.hpp>
-#include <tovri/core/types.hpp>
+#include <tovri/core/secret_string.hpp>
 #include <tovri/core/value.hpp>
 
 namespace Dral {

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "catalogue.hpp"
+#include "core_messages.hpp"
 
 namespace Tovri {
 namespace Data {

@@ -1,6 +1,6 @@
 #include <tovri/core/error.hpp>
 
-#include "catalogue.hpp"
+#include "core_messages.hpp"
 
 namespace Tovri {
 namespace Errors {

@@ -1,82 +1,11 @@
 #include <tovri/core/l10n.hpp>
 
 #include <cctype>
-#include <vector>
 
-#include "catalogue.hpp"
+#include "core_messages.hpp"
 
 namespace Tovri {
 namespace L10n {
-namespace {
-
-bool AllDigits(boost::string_view text) {
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-std::string RenderTemplate(boost::string_view tmpl, const std::list<std::string>& args) {
-  const std::vector<const std::string*> argv = [&] {
-    std::vector<const std::string*> v;
-    for (const std::string& a : args) v.push_back(&a);
-    return v;
-  }();
-  std::string out;
-  out.reserve(tmpl.size());
-  std::size_t next = 0;  // fields rendered so far; "{}" takes this position
-  std::size_t i = 0;
-  const std::size_t n = tmpl.size();
-  while (i < n) {
-    const char c = tmpl[i];
-    if (c == '}') {
-      // "}}" is one brace; a lone "}" is kept as it is.
-      out += '}';
-      i += (i + 1 < n && tmpl[i + 1] == '}') ? 2 : 1;
-      continue;
-    }
-    if (c != '{') {
-      const std::size_t stop = tmpl.find_first_of("{}", i);
-      const std::size_t end = stop == boost::string_view::npos ? n : stop;
-      out.append(tmpl.data() + i, end - i);
-      i = end;
-      continue;
-    }
-    if (i + 1 < n && tmpl[i + 1] == '{') {
-      out += '{';
-      i += 2;
-      continue;
-    }
-    // A field runs to the next "}" or, unterminated, to the end.
-    const std::size_t close = tmpl.find('}', i + 1);
-    const std::size_t contentEnd = close == boost::string_view::npos ? n : close;
-    const std::size_t fieldEnd = close == boost::string_view::npos ? n : close + 1;
-    boost::string_view content = tmpl.substr(i + 1, contentEnd - i - 1);
-    const std::size_t colon = content.find(':');
-    boost::string_view index = colon == boost::string_view::npos ? content : content.substr(0, colon);
-    if (!AllDigits(index)) {
-      // Not a positional field ("{name}"): rendered literally.
-      out.append(tmpl.data() + i, fieldEnd - i);
-      i = fieldEnd;
-      continue;
-    }
-    std::size_t position = next;
-    if (!index.empty() && index.size() <= 18) {
-      std::size_t number = 0;
-      for (char d : index) number = number * 10 + static_cast<std::size_t>(d - '0');
-      if (number > 0) position = number - 1;
-    } else if (index.size() > 18) {
-      position = argv.size();  // absurdly large: no such argument
-    }
-    if (position < argv.size()) out += *argv[position];
-    ++next;
-    i = fieldEnd;
-  }
-  return out;
-}
-
 namespace LocaleHelpers {
 namespace {
 

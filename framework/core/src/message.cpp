@@ -1,10 +1,11 @@
 #include <tovri/core/message.hpp>
 
 #include <iterator>
+#include <vector>
 
-#include <tovri/core/l10n.hpp>
+#include <tovri/core/message_template.hpp>
 
-#include "catalogue.hpp"
+#include "core_messages.hpp"
 
 namespace Tovri {
 namespace Core {
@@ -73,6 +74,36 @@ BaseMessage MakeCoreMessage(const std::string& id, std::initializer_list<std::st
 }
 
 }  // namespace Core
+
+namespace L10n {
+
+std::string RenderTemplate(boost::string_view tmpl, const std::list<std::string>& args) {
+  const std::vector<const std::string*> argv = [&] {
+    std::vector<const std::string*> v;
+    v.reserve(args.size());
+    for (const std::string& a : args) v.push_back(&a);
+    return v;
+  }();
+  std::string out;
+  out.reserve(tmpl.size());
+  MessageTemplate::Reader reader(tmpl, argv.size());
+  MessageTemplate::Piece piece;
+  while (reader.Next(piece)) {
+    switch (piece.kind) {
+      case MessageTemplate::Piece::Kind::kText:
+        out.append(piece.text.data(), piece.text.size());
+        break;
+      case MessageTemplate::Piece::Kind::kField:
+        MessageTemplate::AppendField(out, *argv[piece.argument], piece.options);
+        break;
+      case MessageTemplate::Piece::Kind::kMissingArgument:
+        return out;
+    }
+  }
+  return out;
+}
+
+}  // namespace L10n
 
 std::string MessageCatalogue<CoreTag>::DefaultMessageForId(const std::string& id) {
   if (const Core::CatalogueEntry* entry = Core::Find(id)) return entry->text;

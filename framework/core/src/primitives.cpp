@@ -6,7 +6,7 @@
 
 #include <tovri/core/value.hpp>
 
-#include "catalogue.hpp"
+#include "core_messages.hpp"
 
 namespace Tovri {
 namespace Data {

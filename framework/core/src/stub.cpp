@@ -2,7 +2,7 @@
 
 #include <tovri/core/error.hpp>
 
-#include "catalogue.hpp"
+#include "core_messages.hpp"
 
 namespace Tovri {
 namespace Stub {

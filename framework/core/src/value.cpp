@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include "catalogue.hpp"
+#include "core_messages.hpp"
 
 namespace Tovri {
 namespace Data {

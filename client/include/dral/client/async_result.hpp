@@ -27,7 +27,7 @@
 
 #include <dral/runtime/native.hpp>
 #include <tovri/core/error.hpp>
-#include <tovri/core/types.hpp>
+#include <tovri/core/result_types.hpp>
 #include <tovri/core/value.hpp>
 
 namespace Tovri {

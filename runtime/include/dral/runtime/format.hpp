@@ -4,7 +4,10 @@
 // Replacement fields are "{index:spec}", numbered from 1; an empty or zero
 // index takes the next argument. "{{" and "}}" write one brace. A spec is a
 // printf-style flags/width/precision prefix for a "%s" conversion ("-10",
-// ".3", "5"); "s" or nothing writes the text as is.
+// ".3", "5"); "s" or nothing writes the text as is. The framework reads the
+// grammar (tovri/core/message_template.hpp), for this formatter and for
+// L10n::RenderTemplate alike, so a message's default text and its localised
+// renderings agree.
 #pragma once
 
 #include <cstddef>
@@ -48,7 +51,8 @@ struct formatter<const char*, false> {
   // `value` is a NUL-terminated text. Empty spec or "s": the text as is; a
   // null text writes nothing and sets badbit. Other specs go through
   // snprintf as "%<spec>s" when they are flags, width and precision only;
-  // anything else is written as if no option were given (see format.cpp).
+  // anything else is written as if no option were given
+  // (MessageTemplate::AppendField).
   static void call(std::ostream& out, boost::string_view spec, const void* value);
 };
 

@@ -19,8 +19,9 @@
 #include <boost/logic/tribool.hpp>
 #include <boost/utility/string_view.hpp>
 
+#include <tovri/core/result_types.hpp>
+#include <tovri/core/secret_string.hpp>
 #include <tovri/core/type_info.hpp>
-#include <tovri/core/types.hpp>
 #include <tovri/core/value.hpp>
 
 namespace Tovri {

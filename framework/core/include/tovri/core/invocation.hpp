@@ -13,7 +13,7 @@
 
 #include <tovri/core/definition.hpp>
 #include <tovri/core/l10n.hpp>
-#include <tovri/core/types.hpp>
+#include <tovri/core/result_types.hpp>
 #include <tovri/core/value.hpp>
 
 namespace Tovri {

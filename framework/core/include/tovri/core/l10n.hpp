@@ -2,24 +2,17 @@
 // request localizer a call's errors are rendered with.
 #pragma once
 
-#include <list>
 #include <map>
 #include <memory>
 #include <string>
 #include <system_error>
 
 #include <boost/optional.hpp>
-#include <boost/utility/string_view.hpp>
 
 #include <tovri/core/message.hpp>
 
 namespace Tovri {
 namespace L10n {
-
-// Renders a template with positional fields: "{n}" (n from 1) is argument n,
-// "{}" the next argument, "{{" and "}}" are literal braces. A field naming a
-// missing argument renders as nothing. Arguments are already text.
-std::string RenderTemplate(boost::string_view tmpl, const std::list<std::string>& args);
 
 // One language preference parsed from a POSIX-style tag ("en_US",
 // "de_DE.UTF-8", "C").

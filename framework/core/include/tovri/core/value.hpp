@@ -27,7 +27,8 @@
 #include <boost/optional.hpp>
 
 #include <tovri/core/message.hpp>
-#include <tovri/core/types.hpp>
+#include <tovri/core/result_types.hpp>
+#include <tovri/core/secret_string.hpp>
 
 namespace Tovri {
 namespace Data {

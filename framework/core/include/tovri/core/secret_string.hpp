@@ -1,8 +1,8 @@
-// Small value types shared by the framework and every binding: secrets, the
-// empty result marker and progress reports.
+// SecretString: the text type of secret values, wiped when it goes away and
+// never printed.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
 #include <ostream>
 #include <string>
 
@@ -45,26 +45,5 @@ class SecretString {
 
 // Writes "<secret>" whatever the content.
 std::ostream& operator<<(std::ostream& out, const SecretString& secret);
-
-// Stands for the absence of a result (operations that return nothing).
-struct Void {};
-inline bool operator==(const Void&, const Void&) noexcept { return true; }
-inline bool operator!=(const Void&, const Void&) noexcept { return false; }
-
-// A progress report: three counters. Every final answer the bindings build
-// reports 0, 1, 1; equal second and third fields mark a final answer.
-struct Progress {
-  std::int64_t min = 0;
-  std::int64_t current = 0;
-  std::int64_t max = 0;
-};
-
-inline bool operator==(const Progress& a, const Progress& b) noexcept {
-  return a.min == b.min && a.current == b.current && a.max == b.max;
-}
-inline bool operator!=(const Progress& a, const Progress& b) noexcept { return !(a == b); }
-
-// The progress of a completed call.
-inline Progress FinalProgress() noexcept { return Progress{0, 1, 1}; }
 
 }  // namespace Tovri

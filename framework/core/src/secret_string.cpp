@@ -1,4 +1,4 @@
-#include <tovri/core/types.hpp>
+#include <tovri/core/secret_string.hpp>
 
 #include <string.h>
 
