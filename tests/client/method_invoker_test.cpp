@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <boost/optional/optional_io.hpp>
 
+#include <tovri/core/message_ids.hpp>
+
 #include "provider/gadgets_svc.hpp"
 
 namespace {
@@ -92,7 +94,7 @@ TEST_F(InvokerTest, InputNotConvertingFailsBeforeInvokeReturnsWithoutFrameworkCa
   ASSERT_TRUE(error);
   EXPECT_EQ(error->GetId(), "com.corvane.tovri.std.errors.invalid_argument");
   ASSERT_EQ(error->GetMessages().size(), 1u);
-  EXPECT_EQ(error->GetMessages()[0].message.id, "tovri.data.unset.non.optional.field");
+  EXPECT_EQ(error->GetMessages()[0].message.id, ::Tovri::MessageIds::kUnsetNonOptional);
   EXPECT_EQ(error->GetMessages()[0].message.args.front(), "com.corvane.test.gadgets.endpoint");
   EXPECT_EQ(out.entries[0].progress, Tovri::FinalProgress());
   // The caller's own object was completed, so it is terminated.

@@ -9,6 +9,7 @@
 
 #include <tovri/core/error.hpp>
 #include <tovri/core/local_provider.hpp>
+#include <tovri/core/message_ids.hpp>
 #include <tovri/core/provider.hpp>
 #include <tovri/core/stub.hpp>
 
@@ -212,14 +213,14 @@ TEST(FwMethodHelper, InputAndOutputAreCheckedAgainstTheirDefinitions) {
   EXPECT_EQ(result->GetError()->GetId(), Errors::kInvalidArgument);
   auto messages = result->GetError()->GetMessages();
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0].message.id, "tovri.data.check.kind.mismatch");
-  EXPECT_EQ(messages[1].message.id, "tovri.invoke.invalid.input");
+  EXPECT_EQ(messages[0].message.id, MessageIds::kCheckKind);
+  EXPECT_EQ(messages[1].message.id, MessageIds::kInvalidInput);
 
   EXPECT_TRUE(ApiMethodHelper::ValidateOutput("get", stringDef, Str("out"), result));
   EXPECT_FALSE(result->GetError());
   EXPECT_FALSE(ApiMethodHelper::ValidateOutput("get", stringDef, nullptr, result));
   EXPECT_EQ(result->GetError()->GetId(), Errors::kInternalServerError);
-  EXPECT_EQ(result->GetError()->GetMessages().back().message.id, "tovri.provider.output.invalid");
+  EXPECT_EQ(result->GetError()->GetMessages().back().message.id, MessageIds::kInvalidOutput);
 }
 
 TEST(FwMethodHelper, OnlyDeclaredAndFrameworkErrorsPass) {
@@ -242,7 +243,7 @@ TEST(FwMethodHelper, OnlyDeclaredAndFrameworkErrorsPass) {
                                               Data::ErrorValue::GetInstance(Errors::kUnsupported), result));
   EXPECT_EQ(result->GetError()->GetId(), Errors::kInternalServerError);
   const auto undeclared = result->GetError()->GetMessages().at(0).message;
-  EXPECT_EQ(undeclared.id, "tovri.provider.error.undeclared");
+  EXPECT_EQ(undeclared.id, MessageIds::kErrorUndeclared);
   EXPECT_EQ(undeclared.args, (std::list<std::string>{"get", Errors::kUnsupported}));
 
   // Declared, but not of the declared shape.
@@ -250,10 +251,10 @@ TEST(FwMethodHelper, OnlyDeclaredAndFrameworkErrorsPass) {
   malformed->SetField("messages", Str("not a list"));
   EXPECT_FALSE(ApiMethodHelper::ValidateError("get", declared, malformed, result));
   EXPECT_EQ(result->GetError()->GetId(), Errors::kInternalServerError);
-  EXPECT_EQ(result->GetError()->GetMessages().back().message.id, "tovri.provider.error.invalid");
+  EXPECT_EQ(result->GetError()->GetMessages().back().message.id, MessageIds::kErrorInvalid);
 
   EXPECT_FALSE(ApiMethodHelper::ValidateError("get", declared, nullptr, result));
-  EXPECT_EQ(result->GetError()->GetMessages().at(0).message.id, "tovri.provider.error.missing");
+  EXPECT_EQ(result->GetError()->GetMessages().at(0).message.id, MessageIds::kErrorMissing);
 }
 
 // --- LocalProvider ---------------------------------------------------------------

@@ -5,6 +5,7 @@
 
 #include <tovri/core/error.hpp>
 #include <tovri/core/message.hpp>
+#include <tovri/core/message_ids.hpp>
 
 namespace {
 
@@ -35,15 +36,11 @@ TEST(FwRenderTemplate, PositionalAndAutomaticFields) {
 TEST(FwCatalogue, EveryBindingsMessageHasATemplateUsingItsArguments) {
   // id -> number of arguments the bindings pass
   const std::vector<std::pair<std::string, int>> ids{
-      {"tovri.data.compound.field.extra", 2},
-      {"tovri.invoke.invalid.input", 1},
-      {"tovri.data.union.invalid.case.state.isset.short", 2},
-      {"tovri.data.union.invalid.case.state.isnotset.short", 2},
-      {"tovri.data.union.missing.tag.field", 1},
-      {"tovri.data.unset.non.optional.field", 1},
-      {"tovri.data.bad.cast1", 1},
-      {"tovri.data.invalid.type", 0},
-      {"tovri.provider.method.signal.not.connected", 0},
+      {MessageIds::kFieldExtra, 2},         {MessageIds::kInvalidInput, 1},
+      {MessageIds::kUnionCaseSetShort, 2},  {MessageIds::kUnionCaseNotSetShort, 2},
+      {MessageIds::kUnionMissingTag, 1},    {MessageIds::kUnsetNonOptional, 1},
+      {MessageIds::kBadCast1, 1},           {MessageIds::kInvalidType, 0},
+      {MessageIds::kSignalNotConnected, 0},
   };
   for (const auto& [id, count] : ids) {
     ASSERT_TRUE(Catalogue::Contains(id)) << id;
@@ -58,7 +55,7 @@ TEST(FwCatalogue, EveryBindingsMessageHasATemplateUsingItsArguments) {
   EXPECT_EQ(RenderTemplate(Catalogue::DefaultMessageForId("com.example.{odd}"), {"a", "b"}),
             "Message com.example.{odd}: a b ");
 
-  BaseMessage m = Core::MakeCoreMessage("tovri.data.compound.field.extra", {"::Ns::Spec", "color", ""});
+  BaseMessage m = Core::MakeCoreMessage(MessageIds::kFieldExtra, {"::Ns::Spec", "color", ""});
   EXPECT_EQ(m.defaultMessage, "Field color is not declared by structure ::Ns::Spec.");
   EXPECT_EQ(m.args, (std::list<std::string>{"::Ns::Spec", "color", ""}));
 }
@@ -96,13 +93,12 @@ LocaleSpec Locale(const std::string& first, const std::string& second) {
 
 TEST(FwLocalizer, RendersTheFirstPreferenceThatHasATemplate) {
   Localizer localizer;
-  localizer.AddTemplate("de", "tovri.data.compound.field.extra",
-                        "Die Struktur {1} deklariert das Feld {2} nicht.");
+  localizer.AddTemplate("de", MessageIds::kFieldExtra, "Die Struktur {1} deklariert das Feld {2} nicht.");
   localizer.AddTemplate("de_AT", "greeting", "Servus {1}!");
   localizer.AddTemplate("de", "greeting", "Hallo {1}!");
   localizer.AddTemplate("C", "greeting", "Hello {1}!");
 
-  BaseMessage extra = Core::MakeCoreMessage("tovri.data.compound.field.extra", {"::Ns::Spec", "farbe"});
+  BaseMessage extra = Core::MakeCoreMessage(MessageIds::kFieldExtra, {"::Ns::Spec", "farbe"});
   EXPECT_EQ(localizer.Localize(extra, Locale("de_DE.UTF-8", "C")),
             std::string("Die Struktur ::Ns::Spec deklariert das Feld farbe nicht."));
 
@@ -120,7 +116,7 @@ TEST(FwLocalizer, DefaultRequestLocalizerSpeaksTheCoreCatalogue) {
   ASSERT_TRUE(a.localizer && a.localeSpec);
   EXPECT_NE(a.localizer, b.localizer);
   EXPECT_EQ(a.localeSpec->first.tag, "en_US");
-  BaseMessage m = Core::MakeCoreMessage("tovri.invoke.invalid.input", {"::Ns::Svc::Get"});
+  BaseMessage m = Core::MakeCoreMessage(MessageIds::kInvalidInput, {"::Ns::Svc::Get"});
   EXPECT_EQ(a.localizer->Localize(m, *a.localeSpec), m.defaultMessage);
 
   // The default localizers share their catalogue, but a template added to
@@ -171,7 +167,7 @@ TEST(FwNativeErrors, ErrorWinsAndUnlocalisedMessagesAreLocalised) {
 
 TEST(FwNativeErrors, IncompleteLocalizerFallsBackToTheDefault) {
   Data::NativeError native{Errors::kInvalidArgument,
-                           {Core::MakeCoreMessage("tovri.invoke.invalid.input", {"::Ns::Svc::Get"})}};
+                           {Core::MakeCoreMessage(MessageIds::kInvalidInput, {"::Ns::Svc::Get"})}};
   auto error = Data::NativeErrorHelper::GetError(nullptr, native, RequestLocalizer{});
   EXPECT_EQ(error->GetMessages().at(0).localized,
             std::string("The input of operation ::Ns::Svc::Get is not valid."));
