@@ -31,6 +31,13 @@ ValuePtr With(const ValuePtr& value, const char* name, const ValuePtr& replaceme
   return copy;
 }
 
+// `entry` with a valid key and value, whatever kind of compound it is.
+ValuePtr FilledEntry(std::shared_ptr<::Tovri::Data::CompoundValue> entry) {
+  entry->SetField("key", Int(1));
+  entry->SetField("value", Blob({}));
+  return entry;
+}
+
 ValuePtr BankValue(ValuePtr pcrs) {
   return Struct("com.corvane.test.pcr_bank", {{"algorithm", Str("sha256")}, {"pcrs", std::move(pcrs)}});
 }
@@ -188,6 +195,14 @@ TEST_F(ValueToNative, FailuresReportAndContinueOrStop) {
       {"colors", List(2, {Str("RED"), Int(1)}), nullptr, true},
       {"bank", BankValue(Str("pcr")), kBadCast, true},
       {"bank", BankValue(List(3, {MapEntry(Int(1), Blob({})), Int(2)})), kInvalidType, true},
+      // A map entry is a structure value, even where a structure may come
+      // as an error or a dynamic structure.
+      {"bank", BankValue(List(3, {FilledEntry(::Tovri::Data::ErrorValue::GetInstance("map-entry"))})),
+       kInvalidType, true},
+      {"bank",
+       BankValue(List(3, {MapEntry(Int(0), Blob({})),
+                          FilledEntry(::Tovri::Data::DynamicStructValue::GetInstance("map-entry"))})),
+       kInvalidType, true},
       {"bank", BankValue(List(3, {Struct("map-entry", {{"value", Blob({})}})})), nullptr, true},
       {"bank", BankValue(List(3, {Struct("map-entry", {{"key", Int(1)}})})), nullptr, true},
       {"bank", BankValue(List(3, {MapEntry(Str("one"), Blob({}))})), nullptr, true},
