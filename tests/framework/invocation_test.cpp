@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -157,6 +158,12 @@ TEST(FwResultCallback, EmptiesItselfAfterTheFinalAnswer) {
   EXPECT_FALSE(cb);
   EXPECT_EQ(held.use_count(), 1) << "the final answer releases what the function held";
   EXPECT_THROW(cb(MethodResult::GetInstance(nullptr, nullptr), FinalProgress()), std::bad_function_call);
+
+  // A final answer whose function throws is not delivered: the callback stays.
+  AsyncApiResultCb throwing([](const std::shared_ptr<const MethodResult>&, const Progress&,
+                               AsyncApiResultCb::Continuation&&) { throw std::runtime_error("busy"); });
+  EXPECT_THROW(throwing(MethodResult::GetInstance(nullptr, nullptr), FinalProgress()), std::runtime_error);
+  EXPECT_TRUE(throwing);
 }
 
 TEST(FwIdentifiers, CompareByName) {
