@@ -4,7 +4,7 @@
 // Input: one byte of argument count (bits 0-1) and argument kinds (two bits
 // each from bit 2: std::string, const char*, char[16], std::string), then
 // each argument as a length byte and its bytes, then the template (the rest).
-// The template also serves as a catalogue message id.
+// The template is also looked up as a catalogue message id.
 #pragma once
 
 #include <climits>
@@ -289,18 +289,25 @@ void CheckWith(const Input& input, Verdict& verdict, const Args&... args) {
   static_cast<void>(order);
   verdict.Require(appended == plain, "AppendArg appends the plain text", what);
 
-  // The template doubles as a catalogue id: known ids give real templates,
-  // unknown ones the catalogue's fallback.
-  const std::string catalogueTemplate = Tovri::Message<Tovri::CoreTag>::DefaultMessageForId(fmt);
+  // The template is still looked up as a catalogue id (known ids give real
+  // templates, unknown ones the fallback). Messages are made from named ids
+  // only: the template's length picks one of a few with different field
+  // counts.
+  static_cast<void>(Tovri::Message<Tovri::CoreTag>::DefaultMessageForId(fmt));
+  static constexpr const Tovri::MessageId* kIds[] = {
+      &Tovri::MessageIds::kInvalidType, &Tovri::MessageIds::kBadCast1, &Tovri::MessageIds::kFieldExtra,
+      &Tovri::MessageIds::kCheckUnionNotSelected};
+  const Tovri::MessageId id = *kIds[fmt.size() % (sizeof kIds / sizeof kIds[0])];
+  const std::string catalogueTemplate = Tovri::Message<Tovri::CoreTag>::DefaultMessageForId(id);
   if constexpr (kCount == 0) {
-    const Tovri::Message<Tovri::CoreTag> message(fmt);
+    const Tovri::Message<Tovri::CoreTag> message(id);
     verdict.Require(message.defaultMessage == catalogueTemplate && message.args.empty(),
                     "a message without arguments keeps its template verbatim", what);
   } else if constexpr (kCount <= 2) {
-    const Tovri::Message<Tovri::CoreTag> message(fmt, args...);
-    const Tovri::BaseMessage expected = Tovri::MakeMessage(fmt, catalogueTemplate, args...);
+    const Tovri::Message<Tovri::CoreTag> message(id, args...);
+    const Tovri::BaseMessage expected = Tovri::MakeMessage(id, catalogueTemplate, args...);
     verdict.Require(
-        message.id == fmt && message.defaultMessage == expected.defaultMessage && message.args == plain,
+        message.id == id && message.defaultMessage == expected.defaultMessage && message.args == plain,
         "Message<CoreTag> formats the catalogue template", what);
   }
 }

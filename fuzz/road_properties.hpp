@@ -59,6 +59,7 @@
 #include <tovri/core/definition.hpp>
 #include <tovri/core/invocation.hpp>
 #include <tovri/core/local_provider.hpp>
+#include <tovri/core/message_ids.hpp>
 #include <tovri/core/value.hpp>
 
 #include "byte_reader.hpp"
@@ -218,8 +219,8 @@ struct Operation {
 // the provider side enforces (on its outputs).
 inline bool OnlyUnionSelection(const std::list<Tovri::BaseMessage>& messages) {
   for (const Tovri::BaseMessage& message : messages) {
-    if (message.id != "tovri.data.check.union.case.not.selected" &&
-        message.id != "tovri.data.check.union.tag.missing") {
+    if (message.id != ::Tovri::MessageIds::kCheckUnionNotSelected &&
+        message.id != ::Tovri::MessageIds::kCheckUnionNoTag) {
       return false;
     }
   }
@@ -694,11 +695,11 @@ inline void CheckRoadCase(const std::uint8_t* data, std::size_t size, Verdict& v
       if (refusal && !refusal->GetMessages().empty()) {
         const std::vector<ErrorMessage> carried = refusal->GetMessages();
         // (A missing input is refused by the provider before any method.)
-        verdict.Require(!input || carried.back().message.id == "tovri.invoke.invalid.input",
+        verdict.Require(!input || carried.back().message.id == ::Tovri::MessageIds::kInvalidInput,
                         "a refusal ends with tovri.invoke.invalid.input", carried.back().message.id);
         bool named = false;
         for (const ErrorMessage& entry : carried)
-          named |= entry.message.id == "tovri.data.compound.field.extra";
+          named |= entry.message.id == ::Tovri::MessageIds::kFieldExtra;
         verdict.Require(named || !inputPasses, "a refusal for undeclared fields names them");
       }
     } else if (call.answer && !call.answerPasses) {

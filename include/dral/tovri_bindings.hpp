@@ -10,6 +10,7 @@
 #include <tovri/core/l10n.hpp>
 #include <tovri/core/local_provider.hpp>
 #include <tovri/core/message.hpp>
+#include <tovri/core/message_ids.hpp>
 #include <tovri/core/message_template.hpp>
 #include <tovri/core/provider.hpp>
 #include <tovri/core/result_types.hpp>

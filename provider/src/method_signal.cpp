@@ -48,7 +48,7 @@ void AsyncApiMethodSignal::Invoke(const Data::ValuePtr& input,
                                   const std::shared_ptr<Core::AsyncActivation>& activation,
                                   const Core::AsyncApiResultCb& resultCb) const {
   if (!handler_) {
-    const std::list<BaseMessage> messages{Message<CoreTag>("tovri.provider.method.signal.not.connected")};
+    const std::list<BaseMessage> messages{Message<CoreTag>(MessageIds::kSignalNotConnected)};
     resultCb(Core::MethodResult::GetInstance(
                  nullptr, Data::ErrorValue::Create(Errors::kInternalServerError, messages), true),
              FinalProgress(), Core::AsyncApiResultCb::Continuation());

@@ -19,7 +19,7 @@ bool NativeToValueAdapter::Adapt(const NativeConstPtr& source, Method method, co
 }
 
 void NativeToValueAdapter::AppendUnsetField(std::list<BaseMessage>& messages, const std::string& typeName) {
-  messages.push_back(Message<CoreTag>("tovri.data.unset.non.optional.field", typeName));
+  messages.push_back(Message<CoreTag>(MessageIds::kUnsetNonOptional, typeName));
 }
 
 NativeToValueAdapter::CompoundHelper<StructValue>::CompoundHelper(const std::string& name,

@@ -5,11 +5,8 @@ namespace Data {
 namespace Validator {
 namespace {
 
-constexpr const char* kFieldExtra = "tovri.data.compound.field.extra";
-constexpr const char* kInvalidInput = "tovri.invoke.invalid.input";
-
 void ReportInvalidInput(const char* operation, std::list<BaseMessage>& messages) {
-  messages.push_back(Message<CoreTag>(kInvalidInput, operation));
+  messages.push_back(Message<CoreTag>(MessageIds::kInvalidInput, operation));
 }
 
 // Every failure fails each enclosing structure too; the inputs among them
@@ -34,20 +31,20 @@ bool Checker::CheckInputUndeclaredFields(const BaseNative& value, const char* na
 
 bool Checker::ReportUndeclared(const BaseNative& value, const char* nativeName, const char* operation) {
   if (policy_ != REJECT_EXTRA_FIELDS || !value.unknownFields) return true;
-  const std::string text = Message<CoreTag>::DefaultMessageForId(kFieldExtra);
+  const std::string text = Message<CoreTag>::DefaultMessageForId(MessageIds::kFieldExtra);
   for (const auto& field : value.unknownFields->GetFields()) {
-    messages_->push_back(MakeMessage(kFieldExtra, text, nativeName, field.first, ""));
+    messages_->push_back(MakeMessage(MessageIds::kFieldExtra, text, nativeName, field.first, ""));
   }
   if (operation != nullptr) ReportInvalidInput(operation, *messages_);
   return false;
 }
 
-void Checker::Report(const char* id, const std::string& structName, const char* caseName) {
+void Checker::Report(MessageId id, const std::string& structName, const char* caseName) {
   messages_->push_back(Message<CoreTag>(id, structName, caseName));
 }
 
 void Checker::ReportMissingTag(const char* tagField) {
-  messages_->push_back(Message<CoreTag>("tovri.data.union.missing.tag.field", tagField));
+  messages_->push_back(Message<CoreTag>(MessageIds::kUnionMissingTag, tagField));
 }
 
 namespace Detail {

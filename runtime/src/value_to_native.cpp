@@ -35,11 +35,11 @@ bool ValueToNativeAdapter::CheckPresent(const Source& value, WorkList& work,
 }
 
 void ValueToNativeAdapter::AppendInvalidType(std::list<BaseMessage>& messages) {
-  messages.push_back(Message<CoreTag>("tovri.data.invalid.type"));
+  messages.push_back(Message<CoreTag>(MessageIds::kInvalidType));
 }
 
 void ValueToNativeAdapter::AppendBadCast(std::list<BaseMessage>& messages, const std::string& text) {
-  messages.push_back(Message<CoreTag>("tovri.data.bad.cast1", text));
+  messages.push_back(Message<CoreTag>(MessageIds::kBadCast1, text));
 }
 
 bool ValueToNativeAdapter::KeyFromName(const std::string& name, long long& key) {

@@ -4,10 +4,13 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <boost/optional/optional_io.hpp>
+
+#include <tovri/core/message_ids.hpp>
 
 #include "provider/gadgets_svc.hpp"
 
@@ -92,7 +95,7 @@ TEST_F(InvokerTest, InputNotConvertingFailsBeforeInvokeReturnsWithoutFrameworkCa
   ASSERT_TRUE(error);
   EXPECT_EQ(error->GetId(), "com.corvane.tovri.std.errors.invalid_argument");
   ASSERT_EQ(error->GetMessages().size(), 1u);
-  EXPECT_EQ(error->GetMessages()[0].message.id, "tovri.data.unset.non.optional.field");
+  EXPECT_EQ(error->GetMessages()[0].message.id, ::Tovri::MessageIds::kUnsetNonOptional);
   EXPECT_EQ(error->GetMessages()[0].message.args.front(), "com.corvane.test.gadgets.endpoint");
   EXPECT_EQ(out.entries[0].progress, Tovri::FinalProgress());
   // The caller's own object was completed, so it is terminated.
@@ -156,6 +159,29 @@ TEST_F(InvokerTest, FailureRowsOfTheAnswer) {
   EXPECT_EQ(out.entries[3].error->GetId(), "invalid_argument");
   EXPECT_FALSE(out.entries[3].error->GetMessages().empty());
   for (const auto& entry : out.entries) EXPECT_EQ(entry.progress, Tovri::FinalProgress());
+}
+
+// A framework callback that answers again from inside its own final answer
+// completes the caller's result a second time: the result's contract ends
+// the process, where an emptied callback would throw bad_function_call.
+void AnswerAgainFromInsideTheFinalAnswer() {
+  using Result = Tovri::AsyncResult<std::string>;
+  using Tovri::Core::AsyncApiResultCb;
+  const Result result([](const boost::optional<std::string>&, const ErrorPtr&, const Progress&) {});
+  const Tovri::Stub::AsyncResultWrapper::ResultWrapper<std::string, Result> wrapper(result);
+  int calls = 0;
+  AsyncApiResultCb answer;
+  answer = AsyncApiResultCb([&](const std::shared_ptr<const MethodResult>& output, const Progress& progress,
+                                AsyncApiResultCb::Continuation&& next) {
+    wrapper(output, progress, std::move(next));
+    if (++calls == 1) answer(output, progress);
+  });
+  answer(MethodResult::GetInstance(Tovri::Data::StringValue::GetInstance("g-1"), nullptr),
+         Tovri::FinalProgress());
+}
+
+TEST(InvokerAnswer, SecondFinalAnswerFromInsideTheFirstEndsTheProcess) {
+  EXPECT_DEATH(AnswerAgainFromInsideTheFinalAnswer(), "");
 }
 
 TEST(InvokerLocalizer, FixedLocaleWithEmptyLocalizerAnewOnEveryCall) {

@@ -4,6 +4,7 @@
 #include <boost/optional/optional_io.hpp>
 
 #include <tovri/core/error.hpp>
+#include <tovri/core/message_ids.hpp>
 
 namespace {
 
@@ -47,7 +48,7 @@ TEST(FwCheckValue, PrimitivesMatchOnlyTheirOwnKind) {
   EXPECT_FALSE(CheckValue(*DataDefinition::Create<long long>(), Str("1"), messages));
   EXPECT_FALSE(CheckValue(*DataDefinition::Create<std::string>(), nullptr, messages));
   EXPECT_EQ(Ids(messages),
-            (std::vector<std::string>{"tovri.data.check.kind.mismatch", "tovri.data.check.value.missing"}));
+            (std::vector<std::string>{MessageIds::kCheckKind, MessageIds::kCheckMissingValue}));
 }
 
 TEST(FwPrimitiveDefinition, OnlyKindsWithoutAShapeOfTheirOwn) {
@@ -83,9 +84,8 @@ TEST(FwCheckValue, StructuresNeedTheirNameAndRequiredFieldsButAllowExtras) {
   EXPECT_EQ(messages.back().args, (std::list<std::string>{"value", "com.example.item", "name"}));
   EXPECT_FALSE(CheckValue(*ItemDef(), StructValue::GetInstance("com.example.other"), messages));
   EXPECT_FALSE(CheckValue(*ItemDef(), ListValue::GetInstance(), messages));
-  EXPECT_EQ(Ids(messages), (std::vector<std::string>{"tovri.data.check.field.missing",
-                                                     "tovri.data.check.struct.name.mismatch",
-                                                     "tovri.data.check.kind.mismatch"}));
+  EXPECT_EQ(Ids(messages), (std::vector<std::string>{MessageIds::kCheckFieldMissing,
+                                                     MessageIds::kCheckStructName, MessageIds::kCheckKind}));
 
   // A dynamic structure is not held to the name.
   auto dynamic = DynamicStructValue::GetInstance("whatever");
@@ -154,7 +154,7 @@ TEST(FwCheckValue, UnionCaseMayBeSetOnlyWhenTheTagSelectsIt) {
   EXPECT_TRUE(messages.empty());
 
   EXPECT_FALSE(CheckValue(*def, UnionValue(&other, OptionalValue::GetInstance(Str("x"))), messages));
-  ASSERT_EQ(Ids(messages), std::vector<std::string>{"tovri.data.check.union.case.not.selected"});
+  ASSERT_EQ(Ids(messages), std::vector<std::string>{MessageIds::kCheckUnionNotSelected});
   EXPECT_EQ(messages.front().defaultMessage,
             "At value.native: case field native is set, but tag field type holds \"OTHER\", which does not "
             "select it.");
@@ -163,8 +163,8 @@ TEST(FwCheckValue, UnionCaseMayBeSetOnlyWhenTheTagSelectsIt) {
   // cannot be selected.
   messages.clear();
   EXPECT_FALSE(CheckValue(*def, UnionValue(nullptr, OptionalValue::GetInstance(Str("x"))), messages));
-  EXPECT_EQ(Ids(messages), (std::vector<std::string>{"tovri.data.check.union.tag.missing",
-                                                     "tovri.data.check.field.missing"}));
+  EXPECT_EQ(Ids(messages),
+            (std::vector<std::string>{MessageIds::kCheckUnionNoTag, MessageIds::kCheckFieldMissing}));
 
   // Only a definite true selects.
   EXPECT_FALSE(
@@ -177,8 +177,7 @@ TEST(FwCheckValue, UnionCaseMayBeSetOnlyWhenTheTagSelectsIt) {
   messages.clear();
   EXPECT_FALSE(CheckValue(*def, UnionValue(&native, OptionalValue::GetInstance(Int(1))), messages));
   EXPECT_FALSE(CheckValue(*def, UnionValue(&native, Str("bare")), messages));
-  EXPECT_EQ(Ids(messages),
-            (std::vector<std::string>{"tovri.data.check.kind.mismatch", "tovri.data.check.kind.mismatch"}));
+  EXPECT_EQ(Ids(messages), (std::vector<std::string>{MessageIds::kCheckKind, MessageIds::kCheckKind}));
 }
 
 TEST(FwCheckValue, StructReferencesFollowTheirTargetOrCheckTheNameOnly) {
@@ -197,13 +196,13 @@ TEST(FwCheckValue, StructReferencesFollowTheirTargetOrCheckTheNameOnly) {
   EXPECT_TRUE(CheckValue(*nodeDef, outer, messages)) << "unbound: any node is accepted";
   ref->Bind(nodeDef);
   EXPECT_FALSE(CheckValue(*nodeDef, outer, messages));
-  ASSERT_EQ(Ids(messages), std::vector<std::string>{"tovri.data.check.field.missing"});
+  ASSERT_EQ(Ids(messages), std::vector<std::string>{MessageIds::kCheckFieldMissing});
   EXPECT_EQ(messages.front().args.front(), "value.next");
 
   messages.clear();
   auto stranger = StructValue::GetInstance("com.example.stranger");
   EXPECT_FALSE(CheckValue(*StructRefDefinition::GetInstance("com.example.node"), stranger, messages));
-  EXPECT_EQ(Ids(messages), std::vector<std::string>{"tovri.data.check.struct.name.mismatch"});
+  EXPECT_EQ(Ids(messages), std::vector<std::string>{MessageIds::kCheckStructName});
 }
 
 TEST(FwCheckValue, DeepSelfReferringValueIsWalkedIteratively) {
@@ -248,7 +247,7 @@ TEST(FwCheckValue, ErrorValuesMatchTheDefinitionNamedByTheirId) {
   EXPECT_TRUE(CheckValue(*notFoundDef, error, messages));
   EXPECT_TRUE(CheckValue(*notFoundDef, ErrorValue::GetInstance(Errors::kNotFound), messages));
   EXPECT_FALSE(CheckValue(*notFoundDef, ErrorValue::GetInstance(Errors::kUnsupported), messages));
-  EXPECT_EQ(Ids(messages), std::vector<std::string>{"tovri.data.check.struct.name.mismatch"});
+  EXPECT_EQ(Ids(messages), std::vector<std::string>{MessageIds::kCheckStructName});
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 
 #include <tovri/core/error.hpp>
 #include <tovri/core/local_provider.hpp>
+#include <tovri/core/message_ids.hpp>
 #include <tovri/core/provider.hpp>
 #include <tovri/core/stub.hpp>
 
@@ -156,6 +158,12 @@ TEST(FwResultCallback, EmptiesItselfAfterTheFinalAnswer) {
   EXPECT_FALSE(cb);
   EXPECT_EQ(held.use_count(), 1) << "the final answer releases what the function held";
   EXPECT_THROW(cb(MethodResult::GetInstance(nullptr, nullptr), FinalProgress()), std::bad_function_call);
+
+  // A final answer whose function throws is not delivered: the callback stays.
+  AsyncApiResultCb throwing([](const std::shared_ptr<const MethodResult>&, const Progress&,
+                               AsyncApiResultCb::Continuation&&) { throw std::runtime_error("busy"); });
+  EXPECT_THROW(throwing(MethodResult::GetInstance(nullptr, nullptr), FinalProgress()), std::runtime_error);
+  EXPECT_TRUE(throwing);
 }
 
 TEST(FwIdentifiers, CompareByName) {
@@ -212,14 +220,14 @@ TEST(FwMethodHelper, InputAndOutputAreCheckedAgainstTheirDefinitions) {
   EXPECT_EQ(result->GetError()->GetId(), Errors::kInvalidArgument);
   auto messages = result->GetError()->GetMessages();
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0].message.id, "tovri.data.check.kind.mismatch");
-  EXPECT_EQ(messages[1].message.id, "tovri.invoke.invalid.input");
+  EXPECT_EQ(messages[0].message.id, MessageIds::kCheckKind);
+  EXPECT_EQ(messages[1].message.id, MessageIds::kInvalidInput);
 
   EXPECT_TRUE(ApiMethodHelper::ValidateOutput("get", stringDef, Str("out"), result));
   EXPECT_FALSE(result->GetError());
   EXPECT_FALSE(ApiMethodHelper::ValidateOutput("get", stringDef, nullptr, result));
   EXPECT_EQ(result->GetError()->GetId(), Errors::kInternalServerError);
-  EXPECT_EQ(result->GetError()->GetMessages().back().message.id, "tovri.provider.output.invalid");
+  EXPECT_EQ(result->GetError()->GetMessages().back().message.id, MessageIds::kInvalidOutput);
 }
 
 TEST(FwMethodHelper, OnlyDeclaredAndFrameworkErrorsPass) {
@@ -242,7 +250,7 @@ TEST(FwMethodHelper, OnlyDeclaredAndFrameworkErrorsPass) {
                                               Data::ErrorValue::GetInstance(Errors::kUnsupported), result));
   EXPECT_EQ(result->GetError()->GetId(), Errors::kInternalServerError);
   const auto undeclared = result->GetError()->GetMessages().at(0).message;
-  EXPECT_EQ(undeclared.id, "tovri.provider.error.undeclared");
+  EXPECT_EQ(undeclared.id, MessageIds::kErrorUndeclared);
   EXPECT_EQ(undeclared.args, (std::list<std::string>{"get", Errors::kUnsupported}));
 
   // Declared, but not of the declared shape.
@@ -250,10 +258,10 @@ TEST(FwMethodHelper, OnlyDeclaredAndFrameworkErrorsPass) {
   malformed->SetField("messages", Str("not a list"));
   EXPECT_FALSE(ApiMethodHelper::ValidateError("get", declared, malformed, result));
   EXPECT_EQ(result->GetError()->GetId(), Errors::kInternalServerError);
-  EXPECT_EQ(result->GetError()->GetMessages().back().message.id, "tovri.provider.error.invalid");
+  EXPECT_EQ(result->GetError()->GetMessages().back().message.id, MessageIds::kErrorInvalid);
 
   EXPECT_FALSE(ApiMethodHelper::ValidateError("get", declared, nullptr, result));
-  EXPECT_EQ(result->GetError()->GetMessages().at(0).message.id, "tovri.provider.error.missing");
+  EXPECT_EQ(result->GetError()->GetMessages().at(0).message.id, MessageIds::kErrorMissing);
 }
 
 // --- LocalProvider ---------------------------------------------------------------

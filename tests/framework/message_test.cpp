@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tovri/core/message_ids.hpp>
 #include <tovri/core/message_template.hpp>
 
 namespace {
@@ -64,15 +65,15 @@ TEST(FwMessageTemplate, ReaderSplitsATemplateIntoPieces) {
 TEST(FwCatalogue, EveryBindingsMessageHasATemplateUsingItsArguments) {
   // id -> number of arguments the bindings pass
   const std::vector<std::pair<std::string, int>> ids{
-      {"tovri.data.compound.field.extra", 2},
-      {"tovri.invoke.invalid.input", 1},
-      {"tovri.data.union.invalid.case.state.isset.short", 2},
-      {"tovri.data.union.invalid.case.state.isnotset.short", 2},
-      {"tovri.data.union.missing.tag.field", 1},
-      {"tovri.data.unset.non.optional.field", 1},
-      {"tovri.data.bad.cast1", 1},
-      {"tovri.data.invalid.type", 0},
-      {"tovri.provider.method.signal.not.connected", 0},
+      {MessageIds::kFieldExtra, 2},
+      {MessageIds::kInvalidInput, 1},
+      {MessageIds::kUnionCaseSetShort, 2},
+      {MessageIds::kUnionCaseNotSetShort, 2},
+      {MessageIds::kUnionMissingTag, 1},
+      {MessageIds::kUnsetNonOptional, 1},
+      {MessageIds::kBadCast1, 1},
+      {MessageIds::kInvalidType, 0},
+      {MessageIds::kSignalNotConnected, 0},
   };
   for (const auto& [id, count] : ids) {
     ASSERT_TRUE(Catalogue::Contains(id)) << id;

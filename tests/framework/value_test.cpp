@@ -8,6 +8,7 @@
 #include <boost/optional/optional_io.hpp>
 
 #include <tovri/core/error.hpp>
+#include <tovri/core/message_ids.hpp>
 #include <tovri/std/standard_types.hpp>
 
 namespace {
@@ -48,7 +49,7 @@ TEST(FwPrimitives, ValueOfAnotherKindLeavesOutputAndReports) {
   EXPECT_FALSE(DataValue::Value(*Str("12"), i, messages));
   EXPECT_EQ(i, 7);
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages.front().id, "tovri.data.value.kind.mismatch");
+  EXPECT_EQ(messages.front().id, MessageIds::kKindMismatch);
   EXPECT_EQ(messages.front().defaultMessage, "Expected a value of type integer, got one of type string.");
 
   // A secret is not a string, and only string values are parsed.
@@ -56,7 +57,7 @@ TEST(FwPrimitives, ValueOfAnotherKindLeavesOutputAndReports) {
   EXPECT_FALSE(DataValue::Value(*DataValue::Create<SecretString>(SecretString("pw")), s, messages));
   EXPECT_EQ(s, "kept");
   EXPECT_FALSE(DataValue::ToPrimitive(*DataValue::Create<long long>(5), i, messages));
-  EXPECT_EQ(messages.back().id, "tovri.data.value.kind.mismatch");
+  EXPECT_EQ(messages.back().id, MessageIds::kKindMismatch);
   EXPECT_EQ(messages.size(), 3u);
 }
 
@@ -76,14 +77,14 @@ TEST(FwPrimitives, IntegersParseStrictlyWithinRange) {
     EXPECT_FALSE(Parse(bad, out, messages)) << bad;
     EXPECT_EQ(out, 42) << bad;
     ASSERT_EQ(messages.size(), 1u) << bad;
-    EXPECT_EQ(messages.front().id, "tovri.data.string.parse.failed") << bad;
+    EXPECT_EQ(messages.front().id, MessageIds::kParseFailed) << bad;
   }
   for (const char* huge : {"9223372036854775808", "-9223372036854775809", "99999999999999999999999"}) {
     long long out = 0;
     messages.clear();
     EXPECT_FALSE(Parse(huge, out, messages)) << huge;
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages.front().id, "tovri.data.string.out.of.range");
+    EXPECT_EQ(messages.front().id, MessageIds::kOutOfRange);
     EXPECT_EQ(messages.front().args.front(), huge);
   }
   // Long garbage is excerpted, not copied whole into the message.
@@ -111,7 +112,7 @@ TEST(FwPrimitives, BooleansDoublesVoidAndTexts) {
     EXPECT_EQ(d, 9);
   }
   EXPECT_FALSE(Parse("1e999", d, messages));
-  EXPECT_EQ(messages.back().id, "tovri.data.string.out.of.range");
+  EXPECT_EQ(messages.back().id, MessageIds::kOutOfRange);
 
   Void v;
   EXPECT_TRUE(Parse("", v, messages));
@@ -146,7 +147,7 @@ TEST(FwCompound, GetFieldReportsTheMissingFieldAndStructure) {
   ValuePtr out;
   EXPECT_FALSE(s->GetField("size", out, messages));
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages.front().id, "tovri.data.compound.field.missing");
+  EXPECT_EQ(messages.front().id, MessageIds::kFieldMissing);
   EXPECT_EQ(messages.front().defaultMessage, "Structure com.example.thing has no field size.");
 }
 

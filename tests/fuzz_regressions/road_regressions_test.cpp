@@ -10,6 +10,7 @@
 #include <dral/runtime/validator.hpp>
 #include <dral/runtime/value_to_native.hpp>
 #include <dral/trusted_infrastructure/kms/providers.hpp>
+#include <tovri/core/message_ids.hpp>
 #include <tovri/core/value.hpp>
 
 namespace {
@@ -36,7 +37,7 @@ TEST(RoadFuzzRegression, AnErrorReadAsAStructureKeepsItsUndeclaredFields) {
 
   EXPECT_FALSE(Validator::isValid(native, Validator::REJECT_EXTRA_FIELDS, messages));
   ASSERT_FALSE(messages.empty());
-  EXPECT_EQ(messages.back().id, "tovri.invoke.invalid.input");
+  EXPECT_EQ(messages.back().id, ::Tovri::MessageIds::kInvalidInput);
 
   // Converted back, the fields travel in a structure value.
   ValuePtr back;

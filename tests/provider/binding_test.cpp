@@ -8,6 +8,7 @@
 #include <boost/optional/optional_io.hpp>
 
 #include <tovri/core/local_provider.hpp>
+#include <tovri/core/message_ids.hpp>
 
 #include "provider/gadgets_svc.hpp"
 
@@ -167,7 +168,7 @@ void FailBusy(const DeleteResult& result) {
   result.error(Tovri::Data::ErrorValue::Create(
       "com.corvane.tovri.std.errors.not_found",
       {Tovri::BaseMessage("gadget.busy", "Gadget g9 is busy", {"g9"}),
-       Tovri::Message<Tovri::CoreTag>("tovri.data.bad.cast1", std::string("g9"))}));
+       Tovri::Message<Tovri::CoreTag>(::Tovri::MessageIds::kBadCast1, std::string("g9"))}));
 }
 
 TEST_F(BindingTest, ErrorIsLocalisedWithTheBindingLocalizer) {
@@ -195,7 +196,7 @@ TEST_F(BindingTest, BindingWithoutLocalizerUsesTheDefaultRequestLocalizer) {
   EXPECT_FALSE(messages[0].localized);  // not in the core catalogue
   EXPECT_EQ(messages[1].localized,      // the core catalogue, in English
             Tovri::L10n::RenderTemplate(
-                Tovri::Message<Tovri::CoreTag>::DefaultMessageForId("tovri.data.bad.cast1"), {"g9"}));
+                Tovri::Message<Tovri::CoreTag>::DefaultMessageForId(::Tovri::MessageIds::kBadCast1), {"g9"}));
 }
 
 }  // namespace

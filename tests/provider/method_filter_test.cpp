@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tovri/core/message_ids.hpp>
+
 #include "provider/gadgets_svc.hpp"
 
 namespace {
@@ -113,9 +115,9 @@ TEST_F(FilterTest, InputNotConvertingOrValidatingIsRefused) {
   Create(input);
   const auto messages = Refusal();
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0].message.id, "tovri.data.compound.field.extra");
+  EXPECT_EQ(messages[0].message.id, ::Tovri::MessageIds::kFieldExtra);
   EXPECT_EQ(messages[0].message.args.front(), "::Dral::Test::GadgetsSvc::CreateSpec");
-  EXPECT_EQ(messages[1].message.id, "tovri.invoke.invalid.input");
+  EXPECT_EQ(messages[1].message.id, ::Tovri::MessageIds::kInvalidInput);
   EXPECT_EQ(messages[1].message.args.front(), "::Dral::Test::GadgetsSvc::Create");
   EXPECT_EQ(impl->calls, 0);
 }
@@ -138,8 +140,9 @@ TEST_F(ResultFilterTest, NativeErrorIsLocalisedWithTheDefaultRequestLocalizer) {
   // The activation has no localizer: the framework's default (English core
   // catalogue) renders the message.
   auto filter = Tovri::Provider::AsyncApiMethodResultFilter<Tovri::Void>(Recorder(answers), activation);
-  Tovri::Data::NativeError native{"com.corvane.tovri.std.errors.not_found",
-                                  {Tovri::Message<Tovri::CoreTag>("tovri.data.bad.cast1", std::string("x"))}};
+  Tovri::Data::NativeError native{
+      "com.corvane.tovri.std.errors.not_found",
+      {Tovri::Message<Tovri::CoreTag>(::Tovri::MessageIds::kBadCast1, std::string("x"))}};
   filter(boost::none, nullptr, native, Tovri::FinalProgress(), {});
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(answers[0].error->GetId(), "com.corvane.tovri.std.errors.not_found");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <tovri/core/error.hpp>
+#include <tovri/core/message_ids.hpp>
 
 namespace {
 
@@ -76,7 +77,7 @@ TEST_F(SignalTest, UnconnectedSignalAnswersInternalServerError) {
   const auto& result = answers[0].result;
   EXPECT_FALSE(result->GetOutput());
   EXPECT_EQ(result->GetError()->GetId(), "com.corvane.tovri.std.errors.internal_server_error");
-  EXPECT_EQ(result->GetError()->GetMessages().at(0).message.id, "tovri.provider.method.signal.not.connected");
+  EXPECT_EQ(result->GetError()->GetMessages().at(0).message.id, ::Tovri::MessageIds::kSignalNotConnected);
   EXPECT_EQ(answers[0].progress, Tovri::FinalProgress());
 }
 

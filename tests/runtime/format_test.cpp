@@ -2,11 +2,13 @@
 
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include <dral/runtime/message.hpp>
+#include <tovri/core/message_ids.hpp>
 
 #include "runtime/format_cases.hpp"
 
@@ -102,9 +104,15 @@ TEST(MessageMaking, TextIsRenderedAndEveryArgumentKept) {
   EXPECT_EQ(plain.args, (std::list<std::string>{withNul, ""}));
 }
 
+// A catalogue message takes a named id: text, even a correct one, does not
+// compile.
+static_assert(!std::is_constructible<Tovri::Message<Tovri::CoreTag>, const char*>::value &&
+                  !std::is_constructible<Tovri::Message<Tovri::CoreTag>, std::string, std::string>::value,
+              "Message<CoreTag> takes a MessageId");
+
 TEST(MessageMaking, CoreCatalogueMessages) {
   using CoreMessage = Tovri::Message<Tovri::CoreTag>;
-  const std::string id = "tovri.data.bad.cast1";
+  const Tovri::MessageId id = Tovri::MessageIds::kBadCast1;
   const std::string text = CoreMessage::DefaultMessageForId(id);
   ASSERT_NE(text.find("{1}"), std::string::npos);
   const CoreMessage bare(id);

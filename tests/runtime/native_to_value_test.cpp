@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <tovri/core/error.hpp>
+#include <tovri/core/message_ids.hpp>
 
 #include "runtime/all_kinds_fixture.hpp"
 
@@ -99,13 +100,13 @@ TEST_F(NativeToValue, StandardErrorIsNamedByItsIdWithMessages) {
 TEST_F(NativeToValue, NullRequiredStructureFailsNamingTheStructure) {
   Convert(WidgetsSvc::CreateMethod::Input());
   EXPECT_FALSE(ok_);
-  ASSERT_EQ(Ids(messages_), std::vector<std::string>{"tovri.data.unset.non.optional.field"});
+  ASSERT_EQ(Ids(messages_), std::vector<std::string>{::Tovri::MessageIds::kUnsetNonOptional});
   EXPECT_EQ(messages_.front().args, std::list<std::string>{"com.corvane.test.endpoint"});
 
   messages_.clear();
   Convert(std::list<std::shared_ptr<const Endpoint>>{MakeEndpoint("m1", 1), nullptr});
   EXPECT_FALSE(ok_);
-  EXPECT_EQ(Ids(messages_), std::vector<std::string>{"tovri.data.unset.non.optional.field"});
+  EXPECT_EQ(Ids(messages_), std::vector<std::string>{::Tovri::MessageIds::kUnsetNonOptional});
 }
 
 TEST_F(NativeToValue, SeveralNullReferencesReportOnlyTheOneReachedFirst) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <tovri/core/message_ids.hpp>
 
 #include "runtime/test_types.hpp"
 #include "runtime/test_types_validation.hpp"
@@ -21,19 +22,17 @@ using ::Tovri::Data::Validator::REJECT_EXTRA_FIELDS;
 namespace T = ::Dral::TestTypes;
 
 BaseMessage Extra(const char* type, const std::string& field) {
-  const std::string id = "tovri.data.compound.field.extra";
-  return ::Tovri::MakeMessage(id, ::Tovri::Message<::Tovri::CoreTag>::DefaultMessageForId(id), type, field,
-                              "");
+  return ::Tovri::Message<::Tovri::CoreTag>(::Tovri::MessageIds::kFieldExtra, type, field, "");
 }
 BaseMessage ExtraOnEndpoint(const std::string& field) { return Extra("::Dral::TestTypes::Endpoint", field); }
 BaseMessage InvalidInput(const char* operation) {
-  return ::Tovri::Message<::Tovri::CoreTag>("tovri.invoke.invalid.input", operation);
+  return ::Tovri::Message<::Tovri::CoreTag>(::Tovri::MessageIds::kInvalidInput, operation);
 }
-BaseMessage CaseState(const char* id, const char* caseName) {
+BaseMessage CaseState(::Tovri::MessageId id, const char* caseName) {
   return ::Tovri::Message<::Tovri::CoreTag>(id, "com.corvane.test.provider_info", caseName);
 }
-const char* const kIsSet = "tovri.data.union.invalid.case.state.isset.short";
-const char* const kIsNotSet = "tovri.data.union.invalid.case.state.isnotset.short";
+constexpr ::Tovri::MessageId kIsSet = ::Tovri::MessageIds::kUnionCaseSetShort;
+constexpr ::Tovri::MessageId kIsNotSet = ::Tovri::MessageIds::kUnionCaseNotSetShort;
 
 std::shared_ptr<::Tovri::Data::StructValue> Holder(std::initializer_list<const char*> names) {
   auto holder = ::Tovri::Data::StructValue::GetInstance("unknownFields");
@@ -115,7 +114,7 @@ TEST(ValidationRequiredStructures, NestedStructuresTakeThePolicy) {
 TEST(ValidationUnions, CaseFieldsAgreeWithTheTag) {
   using P = T::ProviderType;
   const std::list<BaseMessage> ok,
-      missingTag{::Tovri::Message<::Tovri::CoreTag>("tovri.data.union.missing.tag.field", "type")};
+      missingTag{::Tovri::Message<::Tovri::CoreTag>(::Tovri::MessageIds::kUnionMissingTag, "type")};
   const struct {
     P type;
     bool native, url;

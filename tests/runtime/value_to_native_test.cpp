@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <tovri/core/error.hpp>
+#include <tovri/core/message_ids.hpp>
 
 #include "runtime/all_kinds_fixture.hpp"
 
@@ -28,6 +29,13 @@ ValuePtr With(const ValuePtr& value, const char* name, const ValuePtr& replaceme
   }
   if (replacement) copy->SetField(name, replacement);
   return copy;
+}
+
+// `entry` with a valid key and value, whatever kind of compound it is.
+ValuePtr FilledEntry(std::shared_ptr<::Tovri::Data::CompoundValue> entry) {
+  entry->SetField("key", Int(1));
+  entry->SetField("value", Blob({}));
+  return entry;
 }
 
 ValuePtr BankValue(ValuePtr pcrs) {
@@ -153,7 +161,7 @@ TEST_F(ValueToNative, OperationInputs) {
   ::Tovri::OperationInput input;
   EXPECT_TRUE(Convert(Struct("whatever", {{"a", Int(1)}}), input));
   EXPECT_FALSE(Convert(Str("x"), input));
-  EXPECT_EQ(Ids(messages_), std::vector<std::string>{"tovri.data.bad.cast1"});
+  EXPECT_EQ(Ids(messages_), std::vector<std::string>{::Tovri::MessageIds::kBadCast1});
 
   WidgetsSvc::CreateMethod::Input create;
   ASSERT_TRUE(Convert(Struct("operation-input", {{"spec", EndpointValue("h", 3)}}), create));
@@ -170,11 +178,11 @@ TEST_F(ValueToNative, FailuresReportAndContinueOrStop) {
   struct Case {
     const char* field;
     ValuePtr given;
-    const char* id;  // null: one message of any id
+    const ::Tovri::MessageId* id;  // null: one message of any id
     bool stops;
   };
-  const char* const kBadCast = "tovri.data.bad.cast1";
-  const char* const kInvalidType = "tovri.data.invalid.type";
+  const ::Tovri::MessageId* const kBadCast = &::Tovri::MessageIds::kBadCast1;
+  const ::Tovri::MessageId* const kInvalidType = &::Tovri::MessageIds::kInvalidType;
   const Case cases[] = {
       {"endpoint", Str("oops"), kBadCast, false},
       {"endpoint", Int(3), kInvalidType, false},
@@ -187,6 +195,14 @@ TEST_F(ValueToNative, FailuresReportAndContinueOrStop) {
       {"colors", List(2, {Str("RED"), Int(1)}), nullptr, true},
       {"bank", BankValue(Str("pcr")), kBadCast, true},
       {"bank", BankValue(List(3, {MapEntry(Int(1), Blob({})), Int(2)})), kInvalidType, true},
+      // A map entry is a structure value, even where a structure may come
+      // as an error or a dynamic structure.
+      {"bank", BankValue(List(3, {FilledEntry(::Tovri::Data::ErrorValue::GetInstance("map-entry"))})),
+       kInvalidType, true},
+      {"bank",
+       BankValue(List(3, {MapEntry(Int(0), Blob({})),
+                          FilledEntry(::Tovri::Data::DynamicStructValue::GetInstance("map-entry"))})),
+       kInvalidType, true},
       {"bank", BankValue(List(3, {Struct("map-entry", {{"value", Blob({})}})})), nullptr, true},
       {"bank", BankValue(List(3, {Struct("map-entry", {{"key", Int(1)}})})), nullptr, true},
       {"bank", BankValue(List(3, {MapEntry(Str("one"), Blob({}))})), nullptr, true},
@@ -202,7 +218,7 @@ TEST_F(ValueToNative, FailuresReportAndContinueOrStop) {
     EXPECT_FALSE(ok_) << c.field;
     ASSERT_EQ(messages_.size(), 1u) << c.field;
     if (c.id) {
-      EXPECT_EQ(messages_.front().id, c.id) << c.field;
+      EXPECT_EQ(messages_.front().id, *c.id) << c.field;
     }
     EXPECT_EQ(all.text, c.stops ? "" : "hello") << c.field;
   }
@@ -215,7 +231,8 @@ TEST_F(ValueToNative, FailuresReportAndContinueOrStop) {
 TEST_F(ValueToNative, FailuresInSeveralStructuresAreAllCollected) {
   AllKinds all;
   ASSERT_FALSE(Convert(With(With(AllKindsValue(), "endpoint", Str("a")), "provider", Str("b")), all));
-  EXPECT_EQ(Ids(messages_), (std::vector<std::string>{"tovri.data.bad.cast1", "tovri.data.bad.cast1"}));
+  EXPECT_EQ(Ids(messages_),
+            (std::vector<std::string>{::Tovri::MessageIds::kBadCast1, ::Tovri::MessageIds::kBadCast1}));
   EXPECT_EQ(all.text, "hello");
 }
 

@@ -12,6 +12,7 @@
 
 #include <dral/runtime/native_to_definition.hpp>
 #include <dral/runtime/validator.hpp>
+#include <tovri/core/message_ids.hpp>
 
 #include "package_support.hpp"
 
@@ -23,8 +24,8 @@ using ::Tovri::Data::DataDefinition;
 using ::Tovri::Data::StructDefinition;
 
 const std::string kRoot = "::Com::Corvane::Morv::TrustedInfrastructure";
-const std::string kExtra = "tovri.data.compound.field.extra";
-const std::string kInvalidInput = "tovri.invoke.invalid.input";
+const std::string kExtra = ::Tovri::MessageIds::kFieldExtra;
+const std::string kInvalidInput = ::Tovri::MessageIds::kInvalidInput;
 
 template <class T>
 std::vector<std::string> Ids(const T& value, V::Policy policy, bool expected) {
@@ -109,9 +110,9 @@ Validate UnionValidator(SetCase setCase) {
 TEST(GeneratedValidation, EveryRowOfTheUnionTables) {
   using Providers = TI::Kms::ProvidersSvc;
   using Reports = TI::Attestation::ReportsSvc;
-  const std::string isSet = "tovri.data.union.invalid.case.state.isset.short";
-  const std::string notSet = "tovri.data.union.invalid.case.state.isnotset.short";
-  const std::string noTag = "tovri.data.union.missing.tag.field";
+  const std::string isSet = ::Tovri::MessageIds::kUnionCaseSetShort;
+  const std::string notSet = ::Tovri::MessageIds::kUnionCaseNotSetShort;
+  const std::string noTag = ::Tovri::MessageIds::kUnionMissingTag;
   const std::string ti = "com.corvane.morv.trusted_infrastructure.";
   struct Row {
     std::string tag;

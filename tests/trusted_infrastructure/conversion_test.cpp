@@ -10,6 +10,7 @@
 
 #include <dral/runtime/native_to_value.hpp>
 #include <dral/runtime/value_to_native.hpp>
+#include <tovri/core/message_ids.hpp>
 
 #include "package_support.hpp"
 
@@ -203,7 +204,7 @@ TEST(GeneratedConversion, NullRequiredStructureFails) {
   const auto localizer = ::Tovri::L10n::RequestLocalizerHelper::GetDefaultRequestLocalizer();
   EXPECT_FALSE(::Tovri::Data::NativeToValueAdapter::Adapt(summary, out, messages, localizer));
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages.front().id, "tovri.data.unset.non.optional.field");
+  EXPECT_EQ(messages.front().id, ::Tovri::MessageIds::kUnsetNonOptional);
   EXPECT_EQ(messages.front().args.front(), "com.corvane.morv.trusted_infrastructure.network_address");
 }
 

@@ -13,6 +13,7 @@
 
 #include <dral/runtime/metadata.hpp>
 #include <tovri/core/local_provider.hpp>
+#include <tovri/core/message_ids.hpp>
 #include <tovri/core/stub.hpp>
 
 #include "package_support.hpp"
@@ -61,9 +62,9 @@ OpRow Op(std::string wire, std::string native) {
                std::list<::Tovri::BaseMessage> messages;
                EXPECT_FALSE(V::isValid(*input, V::REJECT_EXTRA_FIELDS, messages));
                ASSERT_EQ(messages.size(), 2u);
-               EXPECT_EQ(messages.front().id, "tovri.data.compound.field.extra");
+               EXPECT_EQ(messages.front().id, ::Tovri::MessageIds::kFieldExtra);
                EXPECT_EQ(messages.front().args, (std::list<std::string>{native + "Method::Input", "x", ""}));
-               EXPECT_EQ(messages.back().id, "tovri.invoke.invalid.input");
+               EXPECT_EQ(messages.back().id, ::Tovri::MessageIds::kInvalidInput);
                EXPECT_EQ(messages.back().args, (std::list<std::string>{native}));
              }
            }}};

@@ -10,6 +10,7 @@
 #include <boost/optional/optional_io.hpp>
 
 #include <tovri/core/local_provider.hpp>
+#include <tovri/core/message_ids.hpp>
 #include <tovri/core/stub.hpp>
 
 #include "package_support.hpp"
@@ -116,7 +117,8 @@ void ExpectRefusal(const ErrorPtr& error, const std::string& secret) {
     text += m.message.id + "|" + m.message.defaultMessage + "|" + m.localized.value_or("");
     for (const auto& arg : m.message.args) text += "|" + arg;
   }
-  EXPECT_EQ(ids, (std::vector<std::string>{"tovri.data.compound.field.extra", "tovri.invoke.invalid.input"}));
+  EXPECT_EQ(ids,
+            (std::vector<std::string>{::Tovri::MessageIds::kFieldExtra, ::Tovri::MessageIds::kInvalidInput}));
   EXPECT_EQ(text.find(secret), std::string::npos);
 }
 

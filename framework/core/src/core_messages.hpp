@@ -4,40 +4,43 @@
 
 #include <cstddef>
 
+#include <tovri/core/message_ids.hpp>
+
 namespace Tovri {
 namespace Core {
+// The ids as text, for the library's own messages and its catalogue table.
 namespace Ids {
 // Raised by the bindings.
-constexpr const char* kFieldExtra = "tovri.data.compound.field.extra";
-constexpr const char* kInvalidInput = "tovri.invoke.invalid.input";
-constexpr const char* kUnionCaseSetShort = "tovri.data.union.invalid.case.state.isset.short";
-constexpr const char* kUnionCaseNotSetShort = "tovri.data.union.invalid.case.state.isnotset.short";
-constexpr const char* kUnionMissingTag = "tovri.data.union.missing.tag.field";
-constexpr const char* kUnsetNonOptional = "tovri.data.unset.non.optional.field";
-constexpr const char* kBadCast1 = "tovri.data.bad.cast1";
-constexpr const char* kInvalidType = "tovri.data.invalid.type";
-constexpr const char* kSignalNotConnected = "tovri.provider.method.signal.not.connected";
+constexpr const char* kFieldExtra = MessageIds::kFieldExtra.c_str();
+constexpr const char* kInvalidInput = MessageIds::kInvalidInput.c_str();
+constexpr const char* kUnionCaseSetShort = MessageIds::kUnionCaseSetShort.c_str();
+constexpr const char* kUnionCaseNotSetShort = MessageIds::kUnionCaseNotSetShort.c_str();
+constexpr const char* kUnionMissingTag = MessageIds::kUnionMissingTag.c_str();
+constexpr const char* kUnsetNonOptional = MessageIds::kUnsetNonOptional.c_str();
+constexpr const char* kBadCast1 = MessageIds::kBadCast1.c_str();
+constexpr const char* kInvalidType = MessageIds::kInvalidType.c_str();
+constexpr const char* kSignalNotConnected = MessageIds::kSignalNotConnected.c_str();
 
 // Raised by the framework itself.
-constexpr const char* kKindMismatch = "tovri.data.value.kind.mismatch";
-constexpr const char* kParseFailed = "tovri.data.string.parse.failed";
-constexpr const char* kOutOfRange = "tovri.data.string.out.of.range";
-constexpr const char* kFieldMissing = "tovri.data.compound.field.missing";
-constexpr const char* kCheckKind = "tovri.data.check.kind.mismatch";
-constexpr const char* kCheckMissingValue = "tovri.data.check.value.missing";
-constexpr const char* kCheckStructName = "tovri.data.check.struct.name.mismatch";
-constexpr const char* kCheckFieldMissing = "tovri.data.check.field.missing";
-constexpr const char* kCheckUnionNotSelected = "tovri.data.check.union.case.not.selected";
-constexpr const char* kCheckUnionNoTag = "tovri.data.check.union.tag.missing";
-constexpr const char* kInvalidOutput = "tovri.provider.output.invalid";
-constexpr const char* kErrorMissing = "tovri.provider.error.missing";
-constexpr const char* kErrorUndeclared = "tovri.provider.error.undeclared";
-constexpr const char* kErrorInvalid = "tovri.provider.error.invalid";
-constexpr const char* kMethodMissing = "tovri.invoke.method.missing";
-constexpr const char* kInputMissing = "tovri.invoke.input.missing";
-constexpr const char* kProviderMissing = "tovri.invoke.provider.missing";
-constexpr const char* kServiceNotFound = "tovri.provider.service.not.found";
-constexpr const char* kMethodNotFound = "tovri.provider.method.not.found";
+constexpr const char* kKindMismatch = MessageIds::kKindMismatch.c_str();
+constexpr const char* kParseFailed = MessageIds::kParseFailed.c_str();
+constexpr const char* kOutOfRange = MessageIds::kOutOfRange.c_str();
+constexpr const char* kFieldMissing = MessageIds::kFieldMissing.c_str();
+constexpr const char* kCheckKind = MessageIds::kCheckKind.c_str();
+constexpr const char* kCheckMissingValue = MessageIds::kCheckMissingValue.c_str();
+constexpr const char* kCheckStructName = MessageIds::kCheckStructName.c_str();
+constexpr const char* kCheckFieldMissing = MessageIds::kCheckFieldMissing.c_str();
+constexpr const char* kCheckUnionNotSelected = MessageIds::kCheckUnionNotSelected.c_str();
+constexpr const char* kCheckUnionNoTag = MessageIds::kCheckUnionNoTag.c_str();
+constexpr const char* kInvalidOutput = MessageIds::kInvalidOutput.c_str();
+constexpr const char* kErrorMissing = MessageIds::kErrorMissing.c_str();
+constexpr const char* kErrorUndeclared = MessageIds::kErrorUndeclared.c_str();
+constexpr const char* kErrorInvalid = MessageIds::kErrorInvalid.c_str();
+constexpr const char* kMethodMissing = MessageIds::kMethodMissing.c_str();
+constexpr const char* kInputMissing = MessageIds::kInputMissing.c_str();
+constexpr const char* kProviderMissing = MessageIds::kProviderMissing.c_str();
+constexpr const char* kServiceNotFound = MessageIds::kServiceNotFound.c_str();
+constexpr const char* kMethodNotFound = MessageIds::kMethodNotFound.c_str();
 }  // namespace Ids
 
 struct CatalogueEntry {

@@ -89,16 +89,11 @@ L10n::RequestLocalizer AsyncActivation::GetErrorRequestLocalizer() const {
 void AsyncApiResultCb::operator()(const std::shared_ptr<const MethodResult>& result, const Progress& progress,
                                   Continuation&& continuation) const {
   if (!function_) throw std::bad_function_call();
-  if (!result) {
-    function_(result, progress, std::move(continuation));
-    return;
-  }
-  // A final answer: the function leaves this callback before it runs, so that
-  // what it holds is released when it returns, even if the call destroys the
-  // owner of this callback.
-  Function function = std::move(function_);
-  function_ = nullptr;
-  function(result, progress, std::move(continuation));
+  function_(result, progress, std::move(continuation));
+  // Emptied only once the final answer is delivered: a second answer given
+  // from inside the first then reaches the function, whose result reports
+  // the double completion, instead of an empty callback.
+  if (result) function_ = nullptr;
 }
 
 }  // namespace Core

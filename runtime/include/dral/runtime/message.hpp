@@ -2,11 +2,14 @@
 // formatted with the arguments, and every argument is kept as plain text so
 // a localizer can render the message again later.
 //
-//   messages.push_back(Tovri::Message<Tovri::CoreTag>("tovri.data.bad.cast1", text));
+//   messages.push_back(Tovri::Message<Tovri::CoreTag>(Tovri::MessageIds::kBadCast1, text));
 //   messages.push_back(Tovri::MakeMessage(id, Tovri::Message<Tovri::CoreTag>::DefaultMessageForId(id),
 //                                         a1, a2, a3));
 //
-// Arguments are text literals, NUL-terminated texts or std::string.
+// Message<Tag> takes its id by name (tovri/core/message_ids.hpp), so a
+// misspelt id does not compile; MakeMessage takes any id with its own
+// template, for catalogues of an application's own. Arguments are text
+// literals, NUL-terminated texts or std::string.
 #pragma once
 
 #include <list>
@@ -16,6 +19,7 @@
 
 #include <dral/runtime/format.hpp>
 #include <tovri/core/message.hpp>
+#include <tovri/core/message_ids.hpp>
 
 namespace Tovri {
 
@@ -57,10 +61,10 @@ class Message : public BaseMessage {
   }
 
   // Without arguments the template is kept verbatim, placeholders included.
-  explicit Message(const std::string& id) : BaseMessage(id, DefaultMessageForId(id), {}) {}
+  explicit Message(MessageId id) : BaseMessage(id, DefaultMessageForId(id), {}) {}
 
   template <class... Args>
-  Message(const std::string& id, const Args&... args)
+  Message(MessageId id, const Args&... args)
       : BaseMessage(MakeMessage(id, DefaultMessageForId(id), args...)) {}
 };
 

@@ -162,7 +162,7 @@ class Checker {
 
  private:
   bool ReportUndeclared(const BaseNative& value, const char* nativeName, const char* operation);
-  void Report(const char* id, const std::string& structName, const char* caseName);
+  void Report(MessageId id, const std::string& structName, const char* caseName);
   void ReportMissingTag(const char* tagField);
 
   Policy policy_;
@@ -176,11 +176,11 @@ bool Checker::CheckUnionCase(const T&, const Tag& tag, const Member& caseField, 
   const bool selects = !tag.IsUnknown() && static_cast<bool>(UnionCaseAnyEnumValue<Cases>()(tag.ToString()));
   if (selects) {
     if (set) return true;
-    Report("tovri.data.union.invalid.case.state.isnotset.short", TypeInfo<T>::name(), caseName);
+    Report(MessageIds::kUnionCaseNotSetShort, TypeInfo<T>::name(), caseName);
     return false;
   }
   if (set) {
-    Report("tovri.data.union.invalid.case.state.isset.short", TypeInfo<T>::name(), caseName);
+    Report(MessageIds::kUnionCaseSetShort, TypeInfo<T>::name(), caseName);
     return false;
   }
   if (tag.IsUnknown()) {

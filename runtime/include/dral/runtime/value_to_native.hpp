@@ -19,8 +19,9 @@
 // conversion: a primitive or enumeration of the wrong kind, a list or set
 // that is neither list nor string ("tovri.data.invalid.type"), a failed set
 // element, a map given a non-empty string ("tovri.data.bad.cast1"), a map
-// element that is not a structure ("tovri.data.invalid.type") or lacks
-// "key" / "value" or has a bad key. A map given a value of any other kind,
+// element that is not a structure value, code 9 ("tovri.data.invalid.type",
+// errors and dynamic structures included) or lacks "key" / "value" or has a
+// bad key. A map given a value of any other kind,
 // or in structure form with a field name that is not a base-10 64-bit
 // integer, also stops it; this adapter then adds "tovri.data.invalid.type"
 // so that every stop is explained by a message.
@@ -580,10 +581,10 @@ void ValueToNativeAdapter::MapVisitor<Map>::VisitList(const ListValue& list) {
   using Key = typename Map::key_type;
   map_.clear();
   for (const Source& element : list.GetElements()) {
+    // Only a structure value is an entry: unlike a structure field, a map
+    // element never arrives as an error or a dynamic structure.
     const int type = element ? element->GetType() : -1;
-    const auto* entry = type == kStruct || type == kError || type == kDynamicStruct
-                            ? static_cast<const CompoundValue*>(element.get())
-                            : nullptr;
+    const auto* entry = type == kStruct ? static_cast<const CompoundValue*>(element.get()) : nullptr;
     if (!entry) {
       AppendInvalidType(messages_);
       return;

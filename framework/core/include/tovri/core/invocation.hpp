@@ -140,8 +140,10 @@ class AsyncActivation {
 };
 
 // The framework's answer callback. Called with a final result, or with an
-// empty result pointer for a progress report. After a final result it
-// empties itself, releasing whatever its function held.
+// empty result pointer for a progress report. Once the function has returned
+// from a final result the callback empties itself, releasing whatever the
+// function held; a function that throws leaves it set. The callback must
+// outlive each of its calls.
 class AsyncApiResultCb {
  public:
   using Continuation = std::function<void(std::shared_ptr<AsyncApiResultCb>&&)>;

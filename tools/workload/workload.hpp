@@ -1,5 +1,6 @@
 // A mixed workload over the seven services of the generated package, shared
-// by the concurrency stress test and the memory soak tool (tools/soak).
+// by the concurrency stress test (tests/stress) and the memory soak tool
+// (tools/soak).
 //
 // Every call has an id; PlanFor(id) decides, on both sides independently,
 // which operation it is, how it ends (a value, a declared error, an
