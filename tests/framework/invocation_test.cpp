@@ -164,6 +164,21 @@ TEST(FwResultCallback, EmptiesItselfAfterTheFinalAnswer) {
                                AsyncApiResultCb::Continuation&&) { throw std::runtime_error("busy"); });
   EXPECT_THROW(throwing(MethodResult::GetInstance(nullptr, nullptr), FinalProgress()), std::runtime_error);
   EXPECT_TRUE(throwing);
+
+  // A second final answer given from inside the first reaches the function
+  // again; the function stays alive until the outer call returns.
+  auto outerHeld = std::make_shared<int>(0);
+  int depth = 0;
+  AsyncApiResultCb nested;
+  nested = AsyncApiResultCb([outerHeld, &depth, &nested](const std::shared_ptr<const MethodResult>& r,
+                                                         const Progress& p, AsyncApiResultCb::Continuation&&) {
+    if (++depth == 1) nested(r, p);
+    EXPECT_EQ(outerHeld.use_count(), 2) << "still held at depth " << depth;
+  });
+  nested(MethodResult::GetInstance(Str("done"), nullptr), FinalProgress());
+  EXPECT_EQ(depth, 2);
+  EXPECT_FALSE(nested);
+  EXPECT_EQ(outerHeld.use_count(), 1);
 }
 
 TEST(FwIdentifiers, CompareByName) {

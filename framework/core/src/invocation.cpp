@@ -89,11 +89,17 @@ L10n::RequestLocalizer AsyncActivation::GetErrorRequestLocalizer() const {
 void AsyncApiResultCb::operator()(const std::shared_ptr<const MethodResult>& result, const Progress& progress,
                                   Continuation&& continuation) const {
   if (!function_) throw std::bad_function_call();
-  function_(result, progress, std::move(continuation));
   // Emptied only once the final answer is delivered: a second answer given
   // from inside the first then reaches the function, whose result reports
-  // the double completion, instead of an empty callback.
-  if (result) function_ = nullptr;
+  // the double completion, instead of an empty callback. A nested call never
+  // empties it: the outer call is still running inside the function.
+  struct Depth {
+    int& calls;
+    ~Depth() { --calls; }
+  } depth{++state_.calls};
+  function_(result, progress, std::move(continuation));
+  if (result) state_.final = true;
+  if (state_.calls == 1 && state_.final) function_ = nullptr;
 }
 
 }  // namespace Core

@@ -161,7 +161,18 @@ class AsyncApiResultCb {
                   Continuation&& continuation = Continuation()) const;
 
  private:
+  // The calls running on this object (nested ones included) and whether one
+  // delivered a final answer; a copy starts afresh.
+  struct CallState {
+    int calls = 0;
+    bool final = false;
+    CallState() = default;
+    CallState(const CallState&) noexcept {}
+    CallState& operator=(const CallState&) noexcept { return *this; }
+  };
+
   mutable Function function_;
+  mutable CallState state_;
 };
 
 // Routes invocations to the methods that serve them.
