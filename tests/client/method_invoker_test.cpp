@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 #include <boost/optional/optional_io.hpp>
 
-#include "provider/gadgets_svc.hpp"
+#include <dral/test/gadgets.hpp>
 
 namespace {
 

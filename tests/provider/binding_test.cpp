@@ -9,7 +9,7 @@
 
 #include <tovri/core/local_provider.hpp>
 
-#include "provider/gadgets_svc.hpp"
+#include <dral/test/gadgets.hpp>
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "provider/gadgets_svc.hpp"
+#include <dral/test/gadgets.hpp>
 
 namespace {
 
