@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
-"""Generates the C++ units of the trusted-infrastructure package from its
-catalogue.
+"""Generates the C++ units of a catalogue: the trusted-infrastructure
+package's, or another one (the tests' fixtures) in a namespace of its own.
 
     generate.py --catalogue DIR --output DIR            write the units
     generate.py --catalogue DIR --list-outputs          print their paths
 
-Each unit gives ``include/dral/trusted_infrastructure/<unit>.hpp`` and
-``src/<unit>.cpp`` under the output directory. A file whose content did not
+    --namespace NS       root namespace of the units
+                         (default Com::Corvane::Morv::TrustedInfrastructure)
+    --include-root PATH  directory the headers are included from
+                         (default dral/trusted_infrastructure)
+
+Each unit gives ``include/<include root>/<unit>.hpp`` and ``src/<unit>.cpp``
+under the output directory. A file whose content did not
 change is left untouched, so that the build recompiles only what changed.
 
 Any failure (a malformed catalogue, an unreadable file, a failed write, a
@@ -25,6 +30,7 @@ from pathlib import Path
 sys.dont_write_bytecode = True  # keep the source tree clean when run by the build
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+from tigen import names as layout  # noqa: E402
 from tigen.cpp import Names  # noqa: E402
 from tigen.emit.unit import UnitEmitter, header_path  # noqa: E402
 from tigen.errors import CatalogueError  # noqa: E402
@@ -120,9 +126,18 @@ def run(argv):
     parser.add_argument("--catalogue", required=True, type=Path, help="catalogue root directory")
     parser.add_argument("--output", type=Path, help="output root directory")
     parser.add_argument("--list-outputs", action="store_true", help="print the output paths and stop")
+    parser.add_argument("--namespace", default="::".join(layout.DEFAULT_ROOT_NAMESPACE),
+                        help="root C++ namespace of the generated units")
+    parser.add_argument("--include-root", default=layout.DEFAULT_INCLUDE_ROOT,
+                        help="directory the generated headers are included from")
     args = parser.parse_args(argv)
     if not args.list_outputs and not args.output:
         raise Failure("--output is required unless --list-outputs is given")
+    if not layout.ROOT_NAMESPACE_TEXT.match(args.namespace):
+        raise Failure(f"bad namespace '{args.namespace}' (C++ names separated by '::')")
+    if not layout.UNIT_PATH.match(args.include_root):
+        raise Failure(f"bad include root '{args.include_root}' (lower case, '/'-separated)")
+    layout.configure(tuple(args.namespace.split("::")), args.include_root)
     if not args.catalogue.is_dir():
         raise Failure(f"{args.catalogue}: not a catalogue directory")
     catalogue = load(args.catalogue)

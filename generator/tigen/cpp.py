@@ -1,17 +1,15 @@
 """C++ spellings of catalogue names and types.
 
-Generated code lives inside ``Com::Corvane::Morv::TrustedInfrastructure``,
-where an unqualified ``Tovri`` would find ``Com::Corvane::Tovri``: framework
-names are therefore always spelled from the global scope (``::Tovri::``).
+Generated code lives inside the root namespace (for the package
+``Com::Corvane::Morv::TrustedInfrastructure``, where an unqualified ``Tovri``
+would find ``Com::Corvane::Tovri``): framework names are therefore always
+spelled from the global scope (``::Tovri::``).
 Package names are spelled as short as C++ lookup allows from the scope that
 uses them, which the generator can decide because it knows every name the
 package declares.
 """
 
-from . import model
-from .names import ROOT_NAMESPACE
-
-ROOT = "::" + "::".join(ROOT_NAMESPACE)
+from . import model, names as layout
 
 PRIMITIVE_TYPES = {
     "string": "std::string",
@@ -25,7 +23,7 @@ PRIMITIVE_TYPES = {
 
 def absolute(qualified):
     """The fully qualified spelling of a package name."""
-    return "::".join((ROOT,) + tuple(qualified))
+    return "::" + "::".join(layout.ROOT_NAMESPACE + tuple(qualified))
 
 
 class Names:

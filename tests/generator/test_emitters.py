@@ -1,6 +1,8 @@
 """Name forms, C++ spelling of package names, and the generator's output
 discipline (deterministic, unchanged files left alone)."""
 
+import contextlib
+import io
 import os
 import sys
 import tempfile
@@ -13,6 +15,7 @@ sys.path.insert(0, str(ROOT / "generator"))
 
 import generate  # noqa: E402
 from tigen import cpp, model  # noqa: E402
+from tigen import names as layout  # noqa: E402
 from tigen.emit import braced_list, params  # noqa: E402
 from tigen.loader import load  # noqa: E402
 from tigen.names import lower_camel, snake, upper_camel  # noqa: E402
@@ -120,6 +123,68 @@ class Output(unittest.TestCase):
     def test_list_outputs_matches_what_is_written(self):
         files = generate.render_all(CATALOGUE)
         self.assertEqual(sorted(p for p, _ in generate.outputs(CATALOGUE)), sorted(files))
+
+
+class OtherCatalogues(unittest.TestCase):
+    """A catalogue generated into its own namespace and include root, with
+    self-referring structures (the tests' catalogue)."""
+
+    TESTS = ROOT / "tests" / "catalogue"
+
+    def tearDown(self):
+        layout.configure()
+
+    def generate(self, catalogue, *options):
+        out = tempfile.TemporaryDirectory()
+        self.addCleanup(out.cleanup)
+        with contextlib.redirect_stderr(io.StringIO()):
+            status = generate.main(["--catalogue", str(catalogue), "--output", out.name, *options])
+        return status, Path(out.name)
+
+    def test_namespace_and_include_root_reach_every_output(self):
+        status, out = self.generate(self.TESTS, "--namespace", "Dral::Test", "--include-root", "dral/test")
+        self.assertEqual(status, 0)
+        routes = (out / "include/dral/test/routes.hpp").read_text()
+        self.assertIn("#include <dral/test/fixtures.hpp>", routes)
+        self.assertIn("namespace Dral::Test {", routes)
+        self.assertIn('c.CheckUndeclaredFields(v, "::Dral::Test::Route")',
+                      (out / "src/fixtures.cpp").read_text())
+        self.assertIn("#include <dral/test/gadgets.hpp>", (out / "src/gadgets.cpp").read_text())
+        for path in out.rglob("*.?pp"):
+            self.assertNotIn("TrustedInfrastructure", path.read_text(), path)
+            self.assertNotIn("dral/trusted_infrastructure", path.read_text(), path)
+
+    def test_defaults_are_the_package_layout(self):
+        status, out = self.generate(ROOT / "catalogue")
+        self.assertEqual(status, 0)
+        self.assertIn("namespace Com::Corvane::Morv::TrustedInfrastructure {",
+                      (out / "include/dral/trusted_infrastructure/common.hpp").read_text())
+
+    def test_bad_options_are_refused(self):
+        for option in (["--namespace", "Dral::"], ["--namespace", "a b"], ["--include-root", "/abs"],
+                       ["--include-root", "dral/../x"]):
+            with self.assertRaises(SystemExit, msg=option):
+                self.generate(self.TESTS, *option)
+
+    def test_self_reference_is_declared_once_and_held_through_pointers(self):
+        status, out = self.generate(self.TESTS)
+        self.assertEqual(status, 0)
+        header = (out / "include/dral/trusted_infrastructure/fixtures.hpp").read_text()
+        self.assertEqual(header.count("struct Node : "), 1)
+        self.assertIn("::Tovri::OptionalPtr<const Node> next;", header)
+        self.assertIn("std::list<std::shared_ptr<const Node>> children;", header)
+
+    def test_cycle_through_other_structures_is_refused(self):
+        with tempfile.TemporaryDirectory() as catalogue:
+            Path(catalogue, "cycle.toml").write_text(
+                '[[types]]\nunit = "cycle"\nnamespace = ""\nwire = "com.example"\n'
+                '[[types.structure]]\nname = "Egg"\nwire = "egg"\n'
+                'fields = [{ wire = "hen", type = "Hen", presence = "optional" }]\n'
+                '[[types.structure]]\nname = "Hen"\nwire = "hen"\n'
+                'fields = [{ wire = "eggs", type = "list<Egg>" }]\n')
+            status, out = self.generate(catalogue)
+            self.assertEqual(status, 1)
+            self.assertEqual(list(out.iterdir()), [])
 
 
 if __name__ == "__main__":

@@ -10,7 +10,7 @@
 #include <tovri/core/local_provider.hpp>
 #include <tovri/core/message_ids.hpp>
 
-#include "provider/gadgets_svc.hpp"
+#include <dral/test/gadgets.hpp>
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <tovri/core/message_ids.hpp>
 
-#include "provider/gadgets_svc.hpp"
+#include <dral/test/gadgets.hpp>
 
 namespace {
 

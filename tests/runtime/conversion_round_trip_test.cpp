@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/all_kinds_fixture.hpp"
+#include "runtime/fixtures.hpp"
 
 namespace Dral {
-namespace TestTypes {
+namespace Test {
 namespace {
 
 using ::Tovri::BaseMessage;
@@ -124,5 +124,5 @@ TEST(ConversionOnSmallStack, WideListConvertsBothWays) {
 }
 
 }  // namespace
-}  // namespace TestTypes
+}  // namespace Test
 }  // namespace Dral

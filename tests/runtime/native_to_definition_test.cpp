@@ -12,9 +12,10 @@
 
 #include <tovri/core/error.hpp>
 
-#include "runtime/all_kinds_fixture.hpp"
-#include "runtime/test_types.hpp"
-#include "runtime/value_builders.hpp"
+#include <dral/test/gadgets.hpp>
+#include <dral/test/routes.hpp>
+
+#include "runtime/fixtures.hpp"
 
 namespace {
 
@@ -27,7 +28,7 @@ using ::Tovri::Data::StructDefinition;
 using ::Tovri::Data::StructRefDefinition;
 using ::Tovri::Data::UnionCaseDefinition;
 using namespace ::Tovri::Data;  // kind codes
-namespace T = ::Dral::TestTypes;
+namespace T = ::Dral::Test;
 namespace Std = ::Com::Corvane::Tovri::Std;
 
 template <class X>
@@ -79,22 +80,22 @@ TEST(DefinitionShapes, EveryMemberKind) {
   EXPECT_EQ(AsStruct(all).GetName(), "com.corvane.test.all_kinds");
   EXPECT_EQ(
       Fields(all),
-      "aliases=optional<list<string>> backup=optional<struct> bank=struct blob=blob color=string "
-      "colors=list<string> comment=optional<string> digest=optional<blob> enabled=optional<bool> "
-      "endpoint=struct flag=bool limit=optional<int> mirrors=list<struct> names=list<string> note=struct "
-      "number=int numbers=list<int> provider=struct secret=secret tags=list<string> text=string "
-      "tint=optional<string>");
+      "aliases=optional<list<string>> backup=optional<struct> blob=blob color=string colors=list<string> "
+      "comment=optional<string> digest=optional<blob> enabled=optional<bool> endpoint=struct flag=bool "
+      "labels=optional<list<string>> limit=optional<int> mirrors=list<struct> names=list<string> note=struct "
+      "number=int numbers=list<int> password=optional<secret> pcrs=list<struct> provider=struct "
+      "secret=secret spare_pcrs=optional<list<struct>> tags=list<string> text=string tint=optional<string>");
   EXPECT_EQ(AsStruct(Field(all, "endpoint")).GetName(), "com.corvane.test.endpoint");
   EXPECT_EQ(AsStruct(Field(all, "provider")).GetName(), "com.corvane.test.provider_info");
   EXPECT_EQ(AsStruct(Field(all, "note")).GetName(), "com.corvane.tovri.std.localizable_message");
-  EXPECT_EQ(Fields(Derive<T::Route>()), "from=struct labels=optional<list<string>> to=struct");
+  EXPECT_EQ(Fields(Derive<T::Route>()), "from=struct to=struct");
   EXPECT_EQ(Fields(Derive<T::ProviderInfo>()),
             "native_info=case<struct> trust_authority_url=case<string> type=string");
   EXPECT_EQ(Fields(Derive<T::Node>()), "children=list<ref> name=string next=optional<ref>");
   EXPECT_EQ(Fields(Derive<Std::LocalizableMessage>()),
             "args=list<string> default_message=string id=string localized=optional<string>");
   // A map is a list of map entries.
-  const DefinitionPtr entry = Element(Field(Derive<T::PcrBank>(), "pcrs"));
+  const DefinitionPtr entry = Element(Field(all, "pcrs"));
   EXPECT_EQ(AsStruct(entry).GetName(), "map-entry");
   EXPECT_EQ(Fields(entry), "key=int value=blob");
 }
@@ -102,12 +103,11 @@ TEST(DefinitionShapes, EveryMemberKind) {
 TEST(DefinitionShapes, NamedRootsOfEveryKind) {
   EXPECT_EQ(Shape(Derive<::Tovri::Void>()), "void");
   EXPECT_EQ(Shape(Derive<T::Color>()), "string");
-  const DefinitionPtr inputs[] = {Derive<T::WidgetsSvc::GetAllMethod::Input>(),
-                                  Derive<::Tovri::OperationInput>(),
-                                  Derive<T::WidgetsSvc::CreateMethod::Input>()};
+  const DefinitionPtr inputs[] = {Derive<T::GadgetsSvc::ListMethod::Input>(),
+                                  Derive<T::RoutesSvc::ListMethod::Input>()};
   for (const DefinitionPtr& input : inputs) EXPECT_EQ(AsStruct(input).GetName(), "operation-input");
-  EXPECT_EQ(Fields(inputs[0]) + Fields(inputs[1]), "");
-  EXPECT_EQ(AsStruct(Field(inputs[2], "spec")).GetName(), "com.corvane.test.endpoint");
+  EXPECT_EQ(Fields(inputs[0]), "");
+  EXPECT_EQ(AsStruct(Element(Field(inputs[1], "filter"))).GetName(), "com.corvane.test.route");
 }
 
 TEST(DefinitionUnions, CaseFieldsAreUnionCasesOfTheirContent) {
@@ -209,7 +209,6 @@ TEST_F(DefinitionAgainstConversion, AcceptsWhatTheConverterWrites) {
   // Every optional unset, containers empty, and the other union case.
   T::AllKinds sparse;
   sparse.endpoint = T::MakeEndpoint("h", 1);
-  sparse.bank = std::make_shared<T::PcrBank>();
   sparse.note = std::make_shared<Std::LocalizableMessage>();
   auto trust = std::make_shared<T::ProviderInfo>();
   trust->type = T::ProviderType::TRUST_AUTHORITY;
@@ -247,9 +246,7 @@ TEST_F(DefinitionAgainstConversion, RejectsMismatches) {
       {"backup", T::EndpointValue("b", 1)},
       {"mirrors", List({Str("m")})},
       {"aliases", Opt(List({Int(1)}))},
-      {"bank", Struct("com.corvane.test.pcr_bank",
-                      {{"algorithm", Str("a")},
-                       {"pcrs", List(3, {MapEntry(Str("0"), ::Dral::TestValues::Blob({1}))})}})},
+      {"pcrs", List(3, {MapEntry(Str("0"), ::Dral::TestValues::Blob({1}))})},
       {"provider",
        Struct("com.corvane.test.provider_info",
               {{"type", Str("TRUST_AUTHORITY")},

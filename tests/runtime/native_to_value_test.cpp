@@ -5,10 +5,13 @@
 #include <tovri/core/error.hpp>
 #include <tovri/core/message_ids.hpp>
 
-#include "runtime/all_kinds_fixture.hpp"
+#include <dral/test/gadgets.hpp>
+#include <dral/test/routes.hpp>
+
+#include "runtime/fixtures.hpp"
 
 namespace Dral {
-namespace TestTypes {
+namespace Test {
 namespace {
 
 using ::Tovri::Data::CompoundValue;
@@ -45,21 +48,21 @@ TEST_F(NativeToValue, AllKindsGivesTheDeclaredShapes) {
 TEST_F(NativeToValue, UnsetOptionalsAreUnsetOptionalValuesAndEveryFieldIsPresent) {
   AllKinds all;
   all.endpoint = MakeEndpoint("h", 1);
-  all.bank = std::make_shared<PcrBank>();
   all.provider = std::make_shared<ProviderInfo>();
   all.note = std::make_shared<::Com::Corvane::Tovri::Std::LocalizableMessage>();
   const ValuePtr value = Convert(all);
   ASSERT_TRUE(ok_);
   const auto& fields = AsCompound(value).GetFields();
-  EXPECT_EQ(fields.size(), 22u);
-  for (const char* name : {"backup", "comment", "limit", "enabled", "digest", "tint", "aliases"}) {
+  EXPECT_EQ(fields.size(), 25u);
+  for (const char* name : {"comment", "limit", "enabled", "digest", "password", "tint", "backup", "aliases",
+                           "labels", "spare_pcrs"}) {
     EXPECT_TRUE(fields.count(name) && Equal(*fields.at(name), *Unset())) << name;
   }
   // Empty containers keep their kind; a default enumeration is "_UNKNOWN".
   EXPECT_TRUE(Equal(*fields.at("tags"), *List(1, {})));
   EXPECT_TRUE(Equal(*fields.at("names"), *List(2, {})));
+  EXPECT_TRUE(Equal(*fields.at("pcrs"), *List(3, {})));
   EXPECT_TRUE(Equal(*fields.at("color"), *Str("_UNKNOWN")));
-  EXPECT_TRUE(Equal(*AsCompound(fields.at("bank")).GetFields().at("pcrs"), *List(3, {})));
   // A union's unset case is an unset optional; its default tag "_UNKNOWN".
   EXPECT_TRUE(Equal(
       *fields.at("provider"),
@@ -68,15 +71,15 @@ TEST_F(NativeToValue, UnsetOptionalsAreUnsetOptionalValuesAndEveryFieldIsPresent
 }
 
 TEST_F(NativeToValue, MethodInputsAreOperationInputs) {
-  WidgetsSvc::CreateMethod::Input create;
-  create.spec = MakeEndpoint("h", 2);
-  EXPECT_TRUE(Equal(*Convert(create), *Struct("operation-input", {{"spec", EndpointValue("h", 2)}})));
+  GadgetsSvc::DeleteMethod::Input remove;
+  remove.gadget = "g";
+  EXPECT_TRUE(Equal(*Convert(remove), *Struct("operation-input", {{"gadget", Str("g")}})));
 
-  WidgetsSvc::ListMethod::Input list;
+  RoutesSvc::ListMethod::Input list;
   EXPECT_TRUE(Equal(*Convert(list), *Struct("operation-input", {{"filter", Unset()}})));
 
-  EXPECT_TRUE(Equal(*Convert(WidgetsSvc::GetAllMethod::Input()), *Struct("operation-input", {})));
-  EXPECT_TRUE(Equal(*Convert(::Tovri::OperationInput()), *Struct("operation-input", {})));
+  // Operations without parameters take the framework's empty input.
+  EXPECT_TRUE(Equal(*Convert(GadgetsSvc::ListMethod::Input()), *Struct("operation-input", {})));
 }
 
 TEST_F(NativeToValue, LocalizableMessageHasTheShapeOfErrorMessages) {
@@ -98,10 +101,10 @@ TEST_F(NativeToValue, StandardErrorIsNamedByItsIdWithMessages) {
 
 // A null required structure reference fails, naming the structure, and stops.
 TEST_F(NativeToValue, NullRequiredStructureFailsNamingTheStructure) {
-  Convert(WidgetsSvc::CreateMethod::Input());
+  Convert(GadgetsSvc::CreateMethod::Input());
   EXPECT_FALSE(ok_);
   ASSERT_EQ(Ids(messages_), std::vector<std::string>{::Tovri::MessageIds::kUnsetNonOptional});
-  EXPECT_EQ(messages_.front().args, std::list<std::string>{"com.corvane.test.endpoint"});
+  EXPECT_EQ(messages_.front().args, std::list<std::string>{"com.corvane.test.gadgets.create_spec"});
 
   messages_.clear();
   Convert(std::list<std::shared_ptr<const Endpoint>>{MakeEndpoint("m1", 1), nullptr});
@@ -112,15 +115,15 @@ TEST_F(NativeToValue, NullRequiredStructureFailsNamingTheStructure) {
 TEST_F(NativeToValue, SeveralNullReferencesReportOnlyTheOneReachedFirst) {
   AllKinds all = MakeAllKinds();
   all.endpoint = nullptr;
-  all.bank = nullptr;  // declared later, so converted first
+  all.provider = nullptr;  // declared later, so converted first
   const ValuePtr value = Convert(all);
   EXPECT_FALSE(ok_);
   ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(messages_.front().args, std::list<std::string>{"com.corvane.test.pcr_bank"});
-  // Stopped: fields queued before "bank" (such as "text") were never filled.
+  EXPECT_EQ(messages_.front().args, std::list<std::string>{"com.corvane.test.provider_info"});
+  // Stopped: fields queued before "provider" (such as "text") were never filled.
   EXPECT_EQ(AsCompound(value).GetFields().at("text"), nullptr);
 }
 
 }  // namespace
-}  // namespace TestTypes
+}  // namespace Test
 }  // namespace Dral

@@ -8,9 +8,10 @@
 #include <gtest/gtest.h>
 #include <tovri/core/message_ids.hpp>
 
-#include "runtime/test_types.hpp"
-#include "runtime/test_types_validation.hpp"
-#include "runtime/value_builders.hpp"
+#include <dral/test/gadgets.hpp>
+#include <dral/test/routes.hpp>
+
+#include "runtime/fixtures.hpp"
 
 namespace {
 
@@ -19,12 +20,12 @@ using ::Tovri::Data::Validator::ALLOW_EXTRA_FIELDS;
 using ::Tovri::Data::Validator::isValid;
 using ::Tovri::Data::Validator::Policy;
 using ::Tovri::Data::Validator::REJECT_EXTRA_FIELDS;
-namespace T = ::Dral::TestTypes;
+namespace T = ::Dral::Test;
 
 BaseMessage Extra(const char* type, const std::string& field) {
   return ::Tovri::Message<::Tovri::CoreTag>(::Tovri::MessageIds::kFieldExtra, type, field, "");
 }
-BaseMessage ExtraOnEndpoint(const std::string& field) { return Extra("::Dral::TestTypes::Endpoint", field); }
+BaseMessage ExtraOnEndpoint(const std::string& field) { return Extra("::Dral::Test::Endpoint", field); }
 BaseMessage InvalidInput(const char* operation) {
   return ::Tovri::Message<::Tovri::CoreTag>(::Tovri::MessageIds::kInvalidInput, operation);
 }
@@ -77,10 +78,10 @@ TEST(ValidationUndeclaredFields, EmptyHolderStillFails) {
   endpoint.unknownFields = Holder({});
   EXPECT_TRUE(Validated(endpoint, REJECT_EXTRA_FIELDS, false).empty());
 
-  T::WidgetsSvc::GetAllMethod::Input input;
+  T::GadgetsSvc::DeleteMethod::Input input;
   input.unknownFields = Holder({});
   EXPECT_EQ(Validated(input, REJECT_EXTRA_FIELDS, false),
-            (std::list<BaseMessage>{InvalidInput("::Dral::TestTypes::WidgetsSvc::GetAll")}));
+            (std::list<BaseMessage>{InvalidInput("::Dral::Test::GadgetsSvc::Delete")}));
 }
 
 TEST(ValidationUndeclaredFields, AppendsAfterExistingMessages) {
@@ -106,7 +107,7 @@ TEST(ValidationRequiredStructures, NestedStructuresTakeThePolicy) {
   T::Route route = *MakeRoute(MakeEndpoint(), MakeEndpoint({"t"}));
   route.unknownFields = Holder({"r"});
   EXPECT_EQ(Validated(route, REJECT_EXTRA_FIELDS, false),
-            (std::list<BaseMessage>{Extra("::Dral::TestTypes::Route", "r")}));
+            (std::list<BaseMessage>{Extra("::Dral::Test::Route", "r")}));
 }
 
 // --- Unions -------------------------------------------------------------
@@ -131,12 +132,17 @@ TEST(ValidationUnions, CaseFieldsAgreeWithTheTag) {
       {P(std::string("NATIVE_V2")), false, false, missingTag},
   };
   for (const auto& c : cases) {
-    T::ProviderInfo info;
+    auto shared = std::make_shared<T::ProviderInfo>();
+    T::ProviderInfo& info = *shared;
     info.type = c.type;
     if (c.native) info.nativeInfo = ::Tovri::MakeOptionalPtr<const T::NativeDetails>();
     if (c.url) info.trustAuthorityUrl = std::string("https://ta");
     EXPECT_EQ(Validated(info, REJECT_EXTRA_FIELDS, c.expected.empty()), c.expected)
         << c.type.ToString() << " native=" << c.native << " url=" << c.url;
+    // A required union member is checked through its owner.
+    T::AllKinds all = T::MakeAllKinds();
+    all.provider = shared;
+    EXPECT_EQ(Validated(all, REJECT_EXTRA_FIELDS, c.expected.empty()), c.expected) << c.type.ToString();
   }
 }
 
@@ -152,89 +158,70 @@ TEST(ValidationUnions, SetCaseContentIsNotValidated) {
 
 // --- Operation inputs -----------------------------------------------------
 
+std::shared_ptr<const T::GadgetsSvc::CreateSpec> MakeSpec(std::initializer_list<const char*> extra = {},
+                                                          bool withAddress = true) {
+  auto spec = std::make_shared<T::GadgetsSvc::CreateSpec>();
+  if (withAddress) spec->address = std::make_shared<T::GadgetsSvc::Endpoint>();
+  if (extra.size() != 0) spec->unknownFields = Holder(extra);
+  return spec;
+}
+
 TEST(ValidationInputs, RequiredParameter) {
-  const char* const op = "::Dral::TestTypes::WidgetsSvc::Create";
-  T::WidgetsSvc::CreateMethod::Input input;
+  const char* const op = "::Dral::Test::GadgetsSvc::Create";
+  T::GadgetsSvc::CreateMethod::Input input;
   EXPECT_EQ(Validated(input, REJECT_EXTRA_FIELDS, false), (std::list<BaseMessage>{InvalidInput(op)}));
 
-  input.spec = MakeEndpoint();
+  input.spec = MakeSpec();
   EXPECT_TRUE(Validated(input, REJECT_EXTRA_FIELDS, true).empty());
 
   // Nested messages first, the input's last; parameters always reject.
-  input.spec = MakeEndpoint({"x"});
-  const std::list<BaseMessage> nested{ExtraOnEndpoint("x"), InvalidInput(op)};
+  input.spec = MakeSpec({"x"});
+  const std::list<BaseMessage> nested{Extra("::Dral::Test::GadgetsSvc::CreateSpec", "x"), InvalidInput(op)};
   EXPECT_EQ(Validated(input, REJECT_EXTRA_FIELDS, false), nested);
   EXPECT_EQ(Validated(input, ALLOW_EXTRA_FIELDS, false), nested);
 
   // The input's own undeclared fields end its check before the parameter.
   input.unknownFields = Holder({"y"});
   EXPECT_EQ(Validated(input, REJECT_EXTRA_FIELDS, false),
-            (std::list<BaseMessage>{Extra("::Dral::TestTypes::WidgetsSvc::CreateMethod::Input", "y"),
+            (std::list<BaseMessage>{Extra("::Dral::Test::GadgetsSvc::CreateMethod::Input", "y"),
                                     InvalidInput(op)}));
   EXPECT_EQ(Validated(input, ALLOW_EXTRA_FIELDS, false), nested);
+
+  // A required structure inside the parameter left null.
+  input.unknownFields = nullptr;
+  input.spec = MakeSpec({}, false);
+  EXPECT_EQ(Validated(input, REJECT_EXTRA_FIELDS, false), (std::list<BaseMessage>{InvalidInput(op)}));
 }
 
 TEST(ValidationInputs, OptionalParameter) {
-  T::WidgetsSvc::ListMethod::Input input;
+  const char* const op = "::Dral::Test::RoutesSvc::List";
+  T::RoutesSvc::ListMethod::Input input;
   EXPECT_TRUE(Validated(input, REJECT_EXTRA_FIELDS, true).empty());
-  input.filter = ::Tovri::OptionalPtr<const T::Endpoint>(MakeEndpoint());
+  input.filter = ::Tovri::OptionalPtr<const T::Route>(MakeRoute(MakeEndpoint(), MakeEndpoint()));
   EXPECT_TRUE(Validated(input, REJECT_EXTRA_FIELDS, true).empty());
-  input.filter = ::Tovri::OptionalPtr<const T::Endpoint>(MakeEndpoint({"x"}));
-  EXPECT_EQ(
-      Validated(input, ALLOW_EXTRA_FIELDS, false),
-      (std::list<BaseMessage>{ExtraOnEndpoint("x"), InvalidInput("::Dral::TestTypes::WidgetsSvc::List")}));
-}
-
-TEST(ValidationInputs, NestedRequiredStructureInsideParameter) {
-  T::RoutesSvc::CreateMethod::Input input;
-  input.spec = MakeRoute(nullptr, MakeEndpoint());
-  EXPECT_EQ(Validated(input, REJECT_EXTRA_FIELDS, false),
-            (std::list<BaseMessage>{InvalidInput("::Dral::TestTypes::RoutesSvc::Create")}));
-
-  T::RoutesSvc::ListMethod::Input list;
-  list.filter = ::Tovri::OptionalPtr<const T::Route>(MakeRoute(MakeEndpoint(), nullptr));
-  EXPECT_EQ(Validated(list, REJECT_EXTRA_FIELDS, false),
-            (std::list<BaseMessage>{InvalidInput("::Dral::TestTypes::RoutesSvc::List")}));
+  input.filter = ::Tovri::OptionalPtr<const T::Route>(MakeRoute(MakeEndpoint({"x"}), MakeEndpoint()));
+  EXPECT_EQ(Validated(input, ALLOW_EXTRA_FIELDS, false),
+            (std::list<BaseMessage>{ExtraOnEndpoint("x"), InvalidInput(op)}));
+  input.filter = ::Tovri::OptionalPtr<const T::Route>(MakeRoute(MakeEndpoint(), nullptr));
+  EXPECT_EQ(Validated(input, REJECT_EXTRA_FIELDS, false), (std::list<BaseMessage>{InvalidInput(op)}));
 }
 
 // --- Native stack use ---------------------------------------------------------------
 
-// A required self-reference: every finite value ends in a null link.
-struct Link : ::Tovri::Data::BaseNative {
-  std::shared_ptr<const Link> next;
-};
-
-}  // namespace
-
-namespace Tovri {
-namespace Data {
-namespace Validator {
-template <>
-struct Rules<Link> {
-  static bool Check(const Link& v, Checker& c) {
-    return c.CheckUndeclaredFields(v, "::Link") && c.DescendRequired(v.next);
-  }
-};
-}  // namespace Validator
-}  // namespace Data
-}  // namespace Tovri
-
-namespace {
-
 TEST(ValidationStackUse, LongChainValidatesOnA64KiBStack) {
   constexpr int kLength = 20000;
-  std::vector<std::shared_ptr<Link>> links(kLength);
+  std::vector<std::shared_ptr<T::Link>> links(kLength);
   for (int i = kLength - 1; i >= 0; --i) {
-    links[i] = std::make_shared<Link>();
+    links[i] = std::make_shared<T::Link>();
     if (i + 1 < kLength) links[i]->next = links[i + 1];
   }
   links.back()->unknownFields = Holder({"deep"});
   std::list<BaseMessage> messages;
   bool valid = true;
   ::Dral::TestValues::RunOnSmallStack(
-      [&] { valid = ::Tovri::Data::Validator::Validate(*links.front(), REJECT_EXTRA_FIELDS, messages); });
+      [&] { valid = isValid(*links.front(), REJECT_EXTRA_FIELDS, messages); });
   EXPECT_FALSE(valid);
-  EXPECT_EQ(messages, (std::list<BaseMessage>{Extra("::Link", "deep")}));
+  EXPECT_EQ(messages, (std::list<BaseMessage>{Extra("::Dral::Test::Link", "deep")}));
   // Unlink front to back so that no destructor recurses down the chain.
   for (auto& link : links) link->next.reset();
 }

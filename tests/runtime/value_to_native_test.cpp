@@ -7,10 +7,12 @@
 #include <tovri/core/error.hpp>
 #include <tovri/core/message_ids.hpp>
 
-#include "runtime/all_kinds_fixture.hpp"
+#include <dral/test/routes.hpp>
+
+#include "runtime/fixtures.hpp"
 
 namespace Dral {
-namespace TestTypes {
+namespace Test {
 namespace {
 
 using ::Tovri::BaseMessage;
@@ -36,10 +38,6 @@ ValuePtr FilledEntry(std::shared_ptr<::Tovri::Data::CompoundValue> entry) {
   entry->SetField("key", Int(1));
   entry->SetField("value", Blob({}));
   return entry;
-}
-
-ValuePtr BankValue(ValuePtr pcrs) {
-  return Struct("com.corvane.test.pcr_bank", {{"algorithm", Str("sha256")}, {"pcrs", std::move(pcrs)}});
 }
 
 class ValueToNative : public ::testing::Test {
@@ -75,7 +73,7 @@ TEST_F(ValueToNative, LooserInputShapes) {
     ValuePtr given;
     ValuePtr written;
   };
-  const ValuePtr bank = BankValue(List(3, {MapEntry(Int(0), Blob({0xaa})), MapEntry(Int(7), Blob({0xbb}))}));
+  const ValuePtr pcrs = List(3, {MapEntry(Int(0), Blob({0xaa})), MapEntry(Int(7), Blob({0xbb}))});
   const Case cases[] = {
       // An optional takes a bare value as its content...
       {"comment", Str("direct"), Opt(Str("direct"))},
@@ -83,11 +81,14 @@ TEST_F(ValueToNative, LooserInputShapes) {
       {"tint", Str("RED"), Opt(Str("RED"))},
       {"backup", EndpointValue("bare", 9), Opt(EndpointValue("bare", 9))},
       {"aliases", Str("solo"), Opt(List({Str("solo")}))},
+      {"password", Str("pw2"), Opt(Secret("pw2"))},
+      {"spare_pcrs", List(3, {MapEntry(Int(2), Blob({2}))}), Opt(List(3, {MapEntry(Int(2), Blob({2}))}))},
       // ...and stays unset given an empty string, an unset value or nothing.
       {"comment", Str(""), Unset()},
       {"backup", Str(""), Unset()},
       {"limit", Unset(), Unset()},
       {"digest", nullptr, Unset()},
+      {"spare_pcrs", Unset(), Unset()},
       // A list or set given one string holds it; given "" it is empty.
       {"tags", Str("one"), List({Str("one")})},
       {"names", Str("n"), List(2, {Str("n")})},
@@ -109,11 +110,11 @@ TEST_F(ValueToNative, LooserInputShapes) {
        List(2, {Str("RED"), Str("X"), Str("Y")})},
       // Maps come as entries with parsed keys, as a structure of keys, or as
       // ""; a repeated key keeps its first value.
-      {"bank", BankValue(List(3, {MapEntry(Int(0), Blob({0xaa})), MapEntry(Str("7"), Blob({0xbb}))})), bank},
-      {"bank", BankValue(Struct("pcrs", {{"0", Blob({0xaa})}, {" +7", Blob({0xbb})}})), bank},
-      {"bank", BankValue(Str("")), BankValue(List(3, {}))},
-      {"bank", BankValue(List(3, {MapEntry(Int(3), Blob({1})), MapEntry(Int(3), Blob({2}))})),
-       BankValue(List(3, {MapEntry(Int(3), Blob({1}))}))},
+      {"pcrs", List(3, {MapEntry(Int(0), Blob({0xaa})), MapEntry(Str("7"), Blob({0xbb}))}), pcrs},
+      {"pcrs", Struct("pcrs", {{"0", Blob({0xaa})}, {" +7", Blob({0xbb})}}), pcrs},
+      {"pcrs", Str(""), List(3, {})},
+      {"pcrs", List(3, {MapEntry(Int(3), Blob({1})), MapEntry(Int(3), Blob({2}))}),
+       List(3, {MapEntry(Int(3), Blob({1}))})},
   };
   for (const Case& c : cases) {
     const AllKinds all = ConvertAllKinds(c.field, c.given);
@@ -133,7 +134,6 @@ TEST_F(ValueToNative, EmptyStringForAStructureGivesDefaultsAllTheWayDown) {
   EXPECT_EQ(all.number, 99);                    // primitives keep their state
   EXPECT_EQ(all.color.raw(), Color::_UNKNOWN);  // enumerations are reset
   ExpectSameEndpoint(all.endpoint, "", 0);
-  ASSERT_NE(all.bank, nullptr);
   ASSERT_NE(all.provider, nullptr);
   EXPECT_EQ(all.provider->nativeInfo, nullptr);
   ASSERT_NE(all.note, nullptr);
@@ -163,12 +163,15 @@ TEST_F(ValueToNative, OperationInputs) {
   EXPECT_FALSE(Convert(Str("x"), input));
   EXPECT_EQ(Ids(messages_), std::vector<std::string>{::Tovri::MessageIds::kBadCast1});
 
-  WidgetsSvc::CreateMethod::Input create;
-  ASSERT_TRUE(Convert(Struct("operation-input", {{"spec", EndpointValue("h", 3)}}), create));
-  ExpectSameEndpoint(create.spec, "h", 3);
-  WidgetsSvc::ListMethod::Input list;
-  ASSERT_TRUE(Convert(Struct("operation-input", {}), list));
-  EXPECT_EQ(list.filter, nullptr);
+  RoutesSvc::ListMethod::Input list;
+  const ValuePtr route =
+      Struct("com.corvane.test.route", {{"from", EndpointValue("h", 3)}, {"to", EndpointValue("i", 4)}});
+  ASSERT_TRUE(Convert(Struct("operation-input", {{"filter", route}}), list));
+  ASSERT_NE(list.filter, nullptr);
+  ExpectSameEndpoint(list.filter->to, "i", 4);
+  RoutesSvc::ListMethod::Input unfiltered;
+  ASSERT_TRUE(Convert(Struct("operation-input", {}), unfiltered));
+  EXPECT_EQ(unfiltered.filter, nullptr);
 }
 
 // "text" is the first member, so it is converted last: it is filled after a
@@ -193,25 +196,23 @@ TEST_F(ValueToNative, FailuresReportAndContinueOrStop) {
       {"names", EndpointValue("h", 1), kInvalidType, true},
       {"numbers", List(2, {Int(1), Bool(true)}), nullptr, true},
       {"colors", List(2, {Str("RED"), Int(1)}), nullptr, true},
-      {"bank", BankValue(Str("pcr")), kBadCast, true},
-      {"bank", BankValue(List(3, {MapEntry(Int(1), Blob({})), Int(2)})), kInvalidType, true},
+      {"pcrs", Str("pcr"), kBadCast, true},
+      {"pcrs", List(3, {MapEntry(Int(1), Blob({})), Int(2)}), kInvalidType, true},
       // A map entry is a structure value, even where a structure may come
       // as an error or a dynamic structure.
-      {"bank", BankValue(List(3, {FilledEntry(::Tovri::Data::ErrorValue::GetInstance("map-entry"))})),
+      {"pcrs", List(3, {FilledEntry(::Tovri::Data::ErrorValue::GetInstance("map-entry"))}), kInvalidType, true},
+      {"pcrs",
+       List(3, {MapEntry(Int(0), Blob({})), FilledEntry(::Tovri::Data::DynamicStructValue::GetInstance("map-entry"))}),
        kInvalidType, true},
-      {"bank",
-       BankValue(List(3, {MapEntry(Int(0), Blob({})),
-                          FilledEntry(::Tovri::Data::DynamicStructValue::GetInstance("map-entry"))})),
-       kInvalidType, true},
-      {"bank", BankValue(List(3, {Struct("map-entry", {{"value", Blob({})}})})), nullptr, true},
-      {"bank", BankValue(List(3, {Struct("map-entry", {{"key", Int(1)}})})), nullptr, true},
-      {"bank", BankValue(List(3, {MapEntry(Str("one"), Blob({}))})), nullptr, true},
-      {"bank", BankValue(List(3, {MapEntry(Bool(true), Blob({}))})), nullptr, true},
-      {"bank", BankValue(Int(5)), kInvalidType, true},
-      {"bank", BankValue(Unset()), kInvalidType, true},
-      {"bank", BankValue(Struct("pcrs", {{"algorithm", Blob({})}})), kInvalidType, true},
-      {"bank", BankValue(Struct("pcrs", {{"7", Blob({})}, {"x7", Blob({})}})), kInvalidType, true},
-      {"bank", BankValue(Struct("pcrs", {{"99999999999999999999", Blob({})}})), kInvalidType, true},
+      {"pcrs", List(3, {Struct("map-entry", {{"value", Blob({})}})}), nullptr, true},
+      {"pcrs", List(3, {Struct("map-entry", {{"key", Int(1)}})}), nullptr, true},
+      {"pcrs", List(3, {MapEntry(Str("one"), Blob({}))}), nullptr, true},
+      {"pcrs", List(3, {MapEntry(Bool(true), Blob({}))}), nullptr, true},
+      {"pcrs", Int(5), kInvalidType, true},
+      {"pcrs", Unset(), kInvalidType, true},
+      {"pcrs", Struct("pcrs", {{"algorithm", Blob({})}}), kInvalidType, true},
+      {"pcrs", Struct("pcrs", {{"7", Blob({})}, {"x7", Blob({})}}), kInvalidType, true},
+      {"pcrs", Struct("pcrs", {{"99999999999999999999", Blob({})}}), kInvalidType, true},
   };
   for (const Case& c : cases) {
     const AllKinds all = ConvertAllKinds(c.field, c.given);
@@ -268,17 +269,16 @@ TEST_F(ValueToNative, SecretContentNeverReachesAMessage) {
       for (const std::string& arg : message.args) EXPECT_EQ(arg.find(secret), std::string::npos) << context;
     }
   };
-  for (const char* field : {"text", "number", "flag", "blob", "color", "endpoint", "tags", "names", "numbers",
-                            "colors", "comment", "limit", "tint", "backup", "mirrors", "bank"}) {
+  for (const char* field :
+       {"text", "number", "flag", "blob", "color", "endpoint", "tags", "names", "numbers", "colors",
+        "comment", "limit", "tint", "backup", "mirrors", "pcrs", "spare_pcrs"}) {
     ConvertAllKinds(field, Secret(secret));
     expectNoSecret(field);
   }
-  ConvertAllKinds("bank", BankValue(Secret(secret)));
-  expectNoSecret("map");
-  ConvertAllKinds("bank", BankValue(List(3, {MapEntry(Secret(secret), Blob({}))})));
+  ConvertAllKinds("pcrs", List(3, {MapEntry(Secret(secret), Blob({}))}));
   expectNoSecret("map key");
 }
 
 }  // namespace
-}  // namespace TestTypes
+}  // namespace Test
 }  // namespace Dral

@@ -2,22 +2,23 @@
 the shared types of a namespace, with all their companions."""
 
 from .. import cpp, model
-from ..names import ROOT_NAMESPACE
+from .. import names as layout
+from ..errors import CatalogueError
 from . import join, render
 from .companions import metadata, validator
 from .service import ServiceEmitter
 from .types import StructureEmitter, enumeration_class, enumeration_type_info, union_annotations
 
-INCLUDE_ROOT = "dral/trusted_infrastructure"
-
-
 def header_path(unit):
-    return f"{INCLUDE_ROOT}/{unit.path}.hpp"
+    return f"{layout.INCLUDE_ROOT}/{unit.path}.hpp"
 
 
 def _ordered(structures):
     """Catalogue order, except that a structure follows the structures of the
-    same unit it refers to (C++ needs them declared first)."""
+    same unit it refers to (C++ needs them declared first). A structure may
+    refer to itself: its members hold it through pointers, which take the
+    incomplete type. A cycle through other structures would need forward
+    declarations and is refused."""
     done, out = set(), []
 
     def refs(struct):
@@ -26,14 +27,15 @@ def _ordered(structures):
             while stack:
                 t = stack.pop()
                 stack.extend(t.args)
-                if t.kind == "struct" and t.decl in structures:
+                if t.kind == "struct" and t.decl in structures and t.decl is not struct:
                     yield t.decl
 
     def place(struct, chain):
         if id(struct) in done:
             return
         if struct in chain:
-            raise ValueError(f"structure {struct.name} contains itself")
+            cycle = " -> ".join(s.name for s in chain[chain.index(struct):] + [struct])
+            raise CatalogueError(struct.unit.source, f"structures refer to each other in a cycle: {cycle}")
         for dep in refs(struct):
             place(dep, chain + [struct])
         done.add(id(struct))
@@ -58,7 +60,7 @@ class UnitEmitter:
 
     @property
     def namespace(self):
-        return "::".join(ROOT_NAMESPACE + self.unit.namespace)
+        return "::".join(layout.ROOT_NAMESPACE + self.unit.namespace)
 
     def _types(self):
         blocks = [enumeration_class(e) for e in self.unit.enumerations]
