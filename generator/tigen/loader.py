@@ -510,8 +510,9 @@ class _Loader:
 
     @staticmethod
     def _check_structure_order(unit):
-        """A structure is declared after those of its unit it refers to: none
-        may refer back to itself."""
+        """A structure is declared after those of its unit it refers to, so a
+        cycle through other structures is refused. A structure may refer to
+        itself: its members hold it through pointers to the incomplete type."""
         state = {}
 
         def visit(struct, chain):
@@ -523,7 +524,7 @@ class _Loader:
             state[id(struct)] = "open"
             for field in struct.fields:
                 for decl in _declarations(field.type):
-                    if isinstance(decl, model.Structure) and decl.unit is unit:
+                    if isinstance(decl, model.Structure) and decl.unit is unit and decl is not struct:
                         visit(decl, chain + [struct])
             state[id(struct)] = "done"
 
