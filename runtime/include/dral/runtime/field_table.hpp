@@ -78,7 +78,7 @@ struct FieldTable {
   // Calls `f(entry)` for every entry, in member order.
   template <class F>
   constexpr void ForEach(F&& f) const {
-    std::apply([&f](const Fields&... entry) { (f(entry), ...); }, fields);
+    std::apply([&](const Fields&... entry) { (f(entry), ...); }, fields);
   }
 
   std::tuple<Fields...> fields;
