@@ -1,8 +1,5 @@
-static void AddFields(
-    ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-    const $name* obj);
-static void AddFields(
-    ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-    $name* obj);
-static void AddFields(
-    ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h);
+struct AdapterHelper {  // the adapters' entry points, forwarding to the field table
+  static void AddFields(::Tovri::Data::N2VHelper& h, const $name* obj);
+  static void AddFields(::Tovri::Data::V2NHelper& h, $name* obj);
+  static void AddFields(::Tovri::Data::N2DHelper& h);
+};

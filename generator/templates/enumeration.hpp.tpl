@@ -1,9 +1,7 @@
 // Enumeration "$wire".
 class $name : public ::Tovri::Data::Enumeration<$name> {
  public:
-  enum Value : std::int32_t {
-$enumerators
-  };
+  enum Value : std::int32_t { $enumerators };
   struct Strings {
     static constexpr const char* values[] = {$strings};
   };

@@ -1,7 +1,3 @@
-template <>
-std::shared_ptr<StructInfo> StructInfo::Create<$type>() {
-$resource_types
-  StructInfo::FieldMap fields;
-$fields
-  return StructInfo::Make($name, fields);
+template <> std::shared_ptr<StructInfo> StructInfo::Create<$type>() {
+  return MakeIdentifiers($name, {$fields});
 }

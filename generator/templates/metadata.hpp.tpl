@@ -1,2 +1,1 @@
-template <>
-std::shared_ptr<StructInfo> StructInfo::Create<$type>();
+template <> std::shared_ptr<StructInfo> StructInfo::Create<$type>();

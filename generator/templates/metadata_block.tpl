@@ -1,8 +1,6 @@
 
-namespace Tovri {
-namespace Metadata {
+namespace Tovri::Metadata {
 
 $metadata
 
-}  // namespace Metadata
-}  // namespace Tovri
+}  // namespace Tovri::Metadata

@@ -1,17 +1,4 @@
-std::string $owner::methodName() {
-  return $wire;
-}
-
-std::shared_ptr<const ::Tovri::Data::DataDefinition> $owner::inputDef() {
-  return Definitions::Derive<Input>();
-}
-
-std::shared_ptr<const ::Tovri::Data::DataDefinition> $owner::outputDef() {
-  return Definitions::Derive<$result>();
-}
-
-std::list<std::shared_ptr<const ::Tovri::Data::DataDefinition>> $owner::errorDefs() {
-  return {
-$errors
-  };
-}
+std::string $owner::methodName() { return $wire; }
+DefinitionPtr $owner::inputDef() { return Definitions::Derive<Input>(); }
+DefinitionPtr $owner::outputDef() { return Definitions::Derive<$result>(); }
+std::list<DefinitionPtr> $owner::errorDefs() { return Definitions::DeriveAll<$errors>(); }

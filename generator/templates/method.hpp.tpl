@@ -3,9 +3,7 @@ struct $method {
 $input
   using Interface = AsyncServiceInterface;
   using ResultCbType = ::Tovri::AsyncResult<$result, ::Tovri::AsyncResultTerminateCbPolicy>;
-
-  // The operation's wire name, and the definitions of its input, its result
-  // and its declared errors (in declared order), derived anew on each call.
+  // The wire name; the definitions of the input, the result and the declared errors, derived anew on each call.
   static std::string methodName();
   static std::shared_ptr<const ::Tovri::Data::DataDefinition> inputDef();
   static std::shared_ptr<const ::Tovri::Data::DataDefinition> outputDef();

@@ -1,6 +1,1 @@
-template <>
-struct TypeInfo<$type> {
-  static std::string name();
-  static std::shared_ptr<$type>
-  defaultInstance(const std::shared_ptr<const DataValue>& value);
-};
+template <> struct TypeInfo<$type> : StructTypeInfo<$type> { static std::string name() { return $name; } };

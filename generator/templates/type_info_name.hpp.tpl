@@ -1,4 +1,1 @@
-template <>
-struct TypeInfo<$type> {
-  static std::string name();
-};
+template <> struct TypeInfo<$type> { static std::string name() { return $name; } };

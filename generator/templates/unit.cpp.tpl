@@ -3,11 +3,14 @@
 
 namespace $namespace {
 namespace {
-// The helpers each adapter hands to AddFields.
-using N2VHelper = ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>;
-using V2NHelper = ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>;
-using N2DHelper = ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>;
+using ::Tovri::Data::Field;
+using ::Tovri::Data::FieldTable;
+using ::Tovri::Data::N2DHelper;
+using ::Tovri::Data::N2VHelper;
+using ::Tovri::Data::UnionCase;
+using ::Tovri::Data::V2NHelper;
 using Definitions = ::Tovri::Data::NativeToDefinitionAdapter;
+using DefinitionPtr = std::shared_ptr<const ::Tovri::Data::DataDefinition>;
 namespace StdErrors = ::Com::Corvane::Tovri::Std::Errors;
 }  // namespace
 
@@ -19,12 +22,4 @@ namespace {
 // The unit's namespace, for the specialisations below.
 namespace pkg = ::$namespace;
 }  // namespace
-
-namespace Tovri {
-namespace Data {
-
-$type_infos
-
-}  // namespace Data
-}  // namespace Tovri
 $specialisations

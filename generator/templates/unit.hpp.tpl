@@ -11,11 +11,9 @@ $body
 
 }  // namespace $namespace
 
-namespace Tovri {
-namespace Data {
+namespace Tovri::Data {
 
 $type_infos
 
-}  // namespace Data
-}  // namespace Tovri
+}  // namespace Tovri::Data
 $specialisations

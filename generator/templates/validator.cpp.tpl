@@ -1,8 +1,1 @@
-bool Rules<$type>::Check($check_params) {
-$body
-}
-
-template <>
-bool isValid<$type>($valid_params) {
-  return Validate(v, p, m);
-}
+bool Rules<$type>::Check(const $type& v, Checker& c) { return $check; }

@@ -1,10 +1,6 @@
 
-namespace Tovri {
-namespace Data {
-namespace Validator {
+namespace Tovri::Data::Validator {
 
 $validators
 
-}  // namespace Validator
-}  // namespace Data
-}  // namespace Tovri
+}  // namespace Tovri::Data::Validator

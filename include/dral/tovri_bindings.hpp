@@ -24,7 +24,9 @@
 
 // Binding runtime.
 #include <dral/runtime/adapt_common.hpp>
+#include <dral/runtime/field_table.hpp>
 #include <dral/runtime/format.hpp>
+#include <dral/runtime/member_kind.hpp>
 #include <dral/runtime/message.hpp>
 #include <dral/runtime/metadata.hpp>
 #include <dral/runtime/native.hpp>

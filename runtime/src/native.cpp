@@ -34,5 +34,19 @@ void BaseNative::AdapterHelper::CollectUnknownFields(const boost::basic_string_v
   }
 }
 
+void BaseNative::AdapterHelper::CollectUndeclaredFields(const std::string_view* declared, std::size_t count,
+                                                        const std::shared_ptr<const StructValue>& source,
+                                                        std::shared_ptr<StructValue>& holder) {
+  if (!source) return;
+  for (const auto& field : source->GetFields()) {
+    const std::string_view name(field.first);
+    std::size_t i = 0;
+    while (i < count && declared[i] != name) ++i;
+    if (i < count) continue;
+    if (!holder) holder = StructValue::GetInstance("unknownFields");
+    holder->SetField(field.first, field.second);
+  }
+}
+
 }  // namespace Data
 }  // namespace Tovri

@@ -93,41 +93,5 @@ void NativeToDefinitionAdapter::CompoundHelper<StructDefinition>::AddField(const
   stack_->push_back(Entry{SrcType(), begin, &slot});
 }
 
-// --- Standard structures -------------------------------------------------------
-// The shapes ErrorValue::Create writes: a localizable message is a structure
-// with "id", "default_message", "args" and "localized"; a standard error a
-// structure named by its id with "messages"; an operation input has no field
-// of its own.
-
-using StructHelper = NativeToDefinitionAdapter::CompoundHelper<StructDefinition>;
-using ::Com::Corvane::Tovri::Std::LocalizableMessage;
-
-template <>
-void StructHelper::AddFields<LocalizableMessage>() {
-  AddField<std::string>("id");
-  AddField<std::string>("default_message");
-  AddField<std::list<std::string>>("args");
-  AddField<boost::optional<std::string>>("localized");
-}
-
-#define DRAL_N2D_STD_ERROR(Name)                                                \
-  template <>                                                                   \
-  void StructHelper::AddFields<::Com::Corvane::Tovri::Std::Errors::Name>() {    \
-    AddField<std::list<std::shared_ptr<const LocalizableMessage>>>("messages"); \
-  }
-DRAL_N2D_STD_ERROR(Error)
-DRAL_N2D_STD_ERROR(AlreadyExists)
-DRAL_N2D_STD_ERROR(InvalidArgument)
-DRAL_N2D_STD_ERROR(NotAllowedInCurrentState)
-DRAL_N2D_STD_ERROR(NotFound)
-DRAL_N2D_STD_ERROR(UnableToAllocateResource)
-DRAL_N2D_STD_ERROR(Unauthenticated)
-DRAL_N2D_STD_ERROR(Unauthorized)
-DRAL_N2D_STD_ERROR(Unsupported)
-#undef DRAL_N2D_STD_ERROR
-
-template <>
-void StructHelper::AddFields<OperationInput>() {}
-
 }  // namespace Data
 }  // namespace Tovri

@@ -4,7 +4,7 @@ client stub and provider binder."""
 from .. import cpp, model
 from . import indent, join, quote, render
 from .companions import validator
-from .types import StructureEmitter, local
+from .types import StructureEmitter
 
 
 def input_structure(service_scope, op):
@@ -79,23 +79,24 @@ class ServiceEmitter:
                            f"&AsyncServiceInterface::{op.native})" for op in self.service.operations)
         return render("interface.cpp", svc=svc, stub_operations=join(stubs), slots=slots)
 
+    def input_definitions(self, namespace):
+        """(field table, adapter forwards) of each operation input."""
+        return [e.definitions(namespace) for _, e in self.inputs() if e]
+
     def definitions(self, namespace):
         out = []
-        for op, emitter in self.inputs():
+        for op in self.service.operations:
             owner = "::".join(self.scope[len(namespace):] + (op.method,))
-            if emitter:
-                out.append(emitter.definitions(namespace))
-            result = self.result_type(op)
-            errors = ",\n".join(f"      Definitions::Derive<StdErrors::{e}>()" for e in op.errors)
-            out.append(render("method.cpp", owner=owner, wire=quote(op.name), result=result, errors=errors))
+            errors = ", ".join(f"StdErrors::{e}" for e in op.errors)
+            out.append(render("method.cpp", owner=owner, wire=quote(op.name), result=self.result_type(op),
+                              errors=errors))
         out.append(self.interface_definitions("::".join(self.scope[len(namespace):])))
         return join(out)
 
-    def type_infos(self, namespace):
+    def type_infos(self):
         interface = self.scope + ("AsyncServiceInterface",)
-        named = (render("type_info_name.hpp", type=cpp.absolute(interface)),
-                 render("type_info_name.cpp", type=local(interface, namespace), name=quote(self.service.id)))
-        return [e.type_info(namespace) for _, e in self.inputs() if e] + [named]
+        named = render("type_info_name.hpp", type=cpp.absolute(interface), name=quote(self.service.id))
+        return [e.type_info() for _, e in self.inputs() if e] + [named]
 
     def validators(self, namespace):
         """Validators of the inputs; an operation without parameters has none."""

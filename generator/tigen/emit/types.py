@@ -3,7 +3,7 @@ structures (with their adapter field lists and type traits)."""
 
 from .. import cpp, model
 from ..names import upper_camel
-from . import braced_list, indent, join, params, quote, render, string_table
+from . import indent, join, quote, render, string_table
 
 
 # -- enumerations -------------------------------------------------------------
@@ -11,7 +11,7 @@ from . import braced_list, indent, join, params, quote, render, string_table
 
 def enumeration_class(enum):
     # Enumerators take the native names; the string table keeps the wire ones.
-    enumerators = ",\n".join(f"    {c} = {i}" for i, c in enumerate(enum.members + ["_UNKNOWN"]))
+    enumerators = ", ".join(f"{c} = {i}" for i, c in enumerate(enum.members + ["_UNKNOWN"]))
     return render("enumeration.hpp", name=enum.name, wire=enum.wire, enumerators=enumerators,
                   strings=string_table(enum.constants + ["_UNKNOWN"]))
 
@@ -21,9 +21,8 @@ def local(qualified, namespace):
     return "::".join(("pkg",) + tuple(qualified[len(namespace):]))
 
 
-def enumeration_type_info(enum, namespace):
-    return (render("type_info_name.hpp", type=cpp.absolute(enum.qualified)),
-            render("type_info_name.cpp", type=local(enum.qualified, namespace), name=quote(enum.wire)))
+def enumeration_type_info(enum):
+    return render("type_info_name.hpp", type=cpp.absolute(enum.qualified), name=quote(enum.wire))
 
 
 # -- unions -------------------------------------------------------------------
@@ -70,58 +69,49 @@ class StructureEmitter:
 
     def declaration(self):
         name = self.struct.name
-        helper = [render("adapter_helper.hpp", name=name)]
         return render("structure.hpp", comment=self.comment(), name=name, members=self.members(),
-                      adapter_helper=indent(join(helper, "\n"), 2))
+                      adapter_helper=indent(render("adapter_helper.hpp", name=name)))
 
     def owner(self, scope):
         """The structure's spelling in a definition written inside namespace `scope`."""
         return "::".join(self.struct.qualified[len(scope):])
 
     def definitions(self, scope):
-        """Out-of-line definitions, written inside the unit's namespace `scope`."""
-        owner, name, fields = self.owner(scope), self.struct.name, self.struct.fields
-        n2v = "\n".join(f'  h.AddField("{f.wire}", &obj->{f.member});' for f in fields)
-        head = f"void {owner}::AdapterHelper::AddFields("
-        n2v_params = params(head, f"N2VHelper& h, const {name}* obj")
-        v2n_params = params(head, f"V2NHelper& h, {name}* obj")
-        blocks = [render("adapter_n2v.cpp", owner=owner, name=name, params=n2v_params, fields=n2v)]
-        if fields:
-            v2n = "\n".join(f'  h.{_v2n_request(f)}("{f.wire}", &obj->{f.member});' for f in fields)
-            names = braced_list([quote(f.wire) for f in sorted(fields, key=lambda f: f.wire.encode())],
-                                len("  static const ::boost::string_view kFieldNames[] = "))
-            blocks.append(render("adapter_v2n.cpp", owner=owner, params=v2n_params, fields=v2n, sorted_names=names))
+        """(field table, adapter entry points forwarding to it), written inside
+        the unit's namespace `scope`."""
+        owner = self.owner(scope)
+        table = table_name(self.struct, scope)
+        entries = [self._entry(f, scope) for f in self.struct.fields]
+        head = f"constexpr FieldTable {table}{{"
+        if not entries:
+            fields = render("field_table_empty.cpp", table=table)
+        elif len(entries) == 1 and "\n" not in entries[0] and len(head) + len(entries[0]) + 2 <= 110:
+            fields = render("field_table.cpp", table=table, entries=entries[0])
         else:
-            blocks.append(render("adapter_v2n_empty.cpp", owner=owner, params=v2n_params))
-        if fields:
-            n2d = "\n".join(f"  h.{self._definition_request(f)}(\"{f.wire}\");" for f in fields)
-            blocks.append(render("adapter_n2d.cpp", owner=owner, fields=n2d))
-        else:
-            blocks.append(render("adapter_n2d_empty.cpp", owner=owner))
-        return join(blocks)
+            fields = render("field_table.cpp", table=table, entries="\n" + ",\n".join(f"    {e}" for e in entries))
+        return fields, render("adapter_forwards.cpp", owner=owner, name=self.struct.name, table=table)
 
-    def _definition_request(self, field):
-        """The definition form's request for one field: its member type, and for a
-        union case the tag list, tag index and case predicate."""
-        scope = self.struct.qualified
-        member = cpp.member_type(field, scope, self.names)
+    def _entry(self, field, scope):
+        """One table entry: wire name and member, and for a union case its tag
+        list, tag index, case values, tag member and member name."""
+        owner = self.owner(scope)
+        member = f"&{owner}::{field.member}"
         union = self.struct.union
         case = next((c for c in union.cases if c.field == field.wire), None) if union else None
         if case is None:
-            return f"AddField<{member}>"
-        annotations = self.names.spell(self.struct.scope + (union.annotations,), scope)
-        return (f"AddUnionCaseField<{member}, {annotations}::UnionTags, 0,\n"
-                f"                      ::Tovri::Data::UnionCaseAnyEnumValue<{annotations}::{case.cls}>>")
+            return f"Field{{{quote(field.wire)}, {member}}}"
+        annotations = "::".join((self.struct.scope + (union.annotations,))[len(scope):])
+        tag = f"&{owner}::{self.struct.field(union.tag).member}"
+        return (f"UnionCase<{annotations}::UnionTags, 0, {annotations}::{case.cls}>(\n"
+                f"        {quote(field.wire)}, {member}, {tag}, {quote(field.member)})")
 
-    def type_info(self, namespace):
+    def type_info(self):
         name = "TypeInfo<::Tovri::OperationInput>::name()" if self.input_of else quote(self.struct.wire)
-        return (render("type_info.hpp", type=self.absolute),
-                render("type_info.cpp", type=local(self.struct.qualified, namespace), name=name))
+        return render("type_info.hpp", type=self.absolute, name=name)
 
 
-def _v2n_request(field):
-    """The value-to-native field request: optionals and required structures are
-    looked up with AddField, every other required member with AddFieldInt."""
-    if field.presence != model.REQUIRED or field.type.is_struct:
-        return "AddField"
-    return "AddFieldInt"
+def table_name(struct, namespace):
+    """The name of a structure's field table in its unit's source: its path
+    below the unit's namespace, less the service class."""
+    path = struct.qualified[len(namespace):]
+    return "k" + "_".join(path[1:] if len(path) > 1 else path)

@@ -111,7 +111,7 @@ class UnitEmitter:
         kind = f"service {self.unit.service.cls}" if self.unit.service else "shared types"
         return render("unit.hpp", banner=self.banner, summary=f"{self.namespace}: {kind}.",
                       includes=self._includes(), namespace=self.namespace, body=body,
-                      type_infos=join(decl for decl, _ in self._type_infos()),
+                      type_infos="\n".join(self._type_infos()),
                       specialisations=self._specialisations(0)) + "\n"
 
     def _companions(self):
@@ -125,27 +125,28 @@ class UnitEmitter:
     def _specialisations(self, which):
         """Validators and metadata: declarations (0) or definitions (1)."""
         validators, infos = self._companions()
-        text = render("validator_block", validators=join(v[which] for v in validators))
+        text = render("validator_block", validators=join((v[which] for v in validators), "\n"))
         if infos:
-            text += "\n" + render("metadata_block", metadata=join(m[which] for m in infos))
+            text += "\n" + render("metadata_block", metadata=join((m[which] for m in infos), "\n"))
         return text
 
     def _type_infos(self):
-        namespace = self.unit.namespace
-        pairs = [enumeration_type_info(e, namespace) for e in self.unit.enumerations]
-        pairs += [e.type_info(namespace) for e in self.structures]
+        infos = [enumeration_type_info(e) for e in self.unit.enumerations]
+        infos += [e.type_info() for e in self.structures]
         if self.service:
-            pairs += self.service.type_infos(namespace)
-        return pairs
+            infos += self.service.type_infos()
+        return infos
 
     def source(self):
         namespace = self.unit.namespace
-        definitions = [e.definitions(namespace) for e in self.structures]
+        tables = [e.definitions(namespace) for e in self.structures]
+        if self.service:
+            tables += self.service.input_definitions(namespace)
+        definitions = ["\n".join(t for t, _ in tables), "\n".join(f for _, f in tables)]
         if self.service:
             definitions.append(self.service.definitions(namespace))
         includes = ("\n\n#include <utility>\n\n#include <tovri/std/standard_types.hpp>\n\n"
                     "#include <dral/client/method_invoker.hpp>") if self.unit.service else ""
         return render("unit.cpp", banner=self.banner, header=header_path(self.unit), includes=includes,
                       namespace=self.namespace, definitions=join(definitions),
-                      type_infos=join(d for _, d in self._type_infos()),
                       specialisations=self._specialisations(1)) + "\n"

@@ -1,30 +1,18 @@
 // Struct metadata: which fields of a structure hold identifiers of which
 // resource type.
 //
-// Generated code. Only structures with identifier fields get a factory: the
-// header declares
-//
-//   namespace Tovri { namespace Metadata {
-//   template <> std::shared_ptr<StructInfo> StructInfo::Create<::Ns::Svc::FilterSpec>();
-//   }}
-//
-// and the source defines it, one entry per identifier field under its wire
-// name:
-//
-//   template <> std::shared_ptr<StructInfo> StructInfo::Create<::Ns::Svc::FilterSpec>() {
-//     static const char* const kProviders[1] = {"com.corvane.morv.trusted_infrastructure.kms.provider"};
-//     StructInfo::FieldMap fields;
-//     fields["providers"] = RegularField<0, 0>::GetInstance(kProviders);
-//     return StructInfo::Make("com.corvane.morv.trusted_infrastructure.kms.Providers.FilterSpec", fields);
-//   }
-//
-// Every call builds new objects.
+// Only structures with identifier fields get a factory: the generator writes
+// a `StructInfo::Create<T>` specialisation listing each identifier field's
+// wire name with its resource type (MakeIdentifiers). Every call builds new
+// objects.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <boost/optional.hpp>
 
@@ -61,6 +49,11 @@ struct StructInfo {
 
   // A new description named `name` holding a copy of `fields`.
   static std::shared_ptr<StructInfo> Make(const std::string& name, const FieldMap& fields);
+
+  // A new description named `name` whose fields are ordinary identifier
+  // fields, given as (wire name, resource type).
+  static std::shared_ptr<StructInfo> MakeIdentifiers(
+      const std::string& name, std::initializer_list<std::pair<const char*, const char*>> identifiers);
 };
 
 // An ordinary identifier field of one resource type. The template arguments

@@ -4,8 +4,9 @@
 //
 // A generated structure is a plain aggregate deriving from BaseNative, with
 // one public member per wire field in declaration order and a nested
-// `AdapterHelper` whose static `AddFields` overloads list the fields to each
-// adapter (conversion to values, conversion from values, definition).
+// `AdapterHelper` whose static `AddFields` overloads are the entry points of
+// each adapter (conversion to values, conversion from values, definition);
+// the generated ones forward to the structure's field table.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -98,7 +100,23 @@ class BaseNative {
     static void CollectUnknownFields(const boost::basic_string_view<char>* declared, std::size_t count,
                                      const std::shared_ptr<const StructValue>& source,
                                      std::shared_ptr<StructValue>& holder);
+
+    // The same with `declared` in any order (a field table's member order):
+    // each field is looked up linearly, which suits the short tables and the
+    // rare values that carry undeclared fields.
+    static void CollectUndeclaredFields(const std::string_view* declared, std::size_t count,
+                                        const std::shared_ptr<const StructValue>& source,
+                                        std::shared_ptr<StructValue>& holder);
   };
+};
+
+// The common part of a structure's TypeInfo specialisation, which adds its
+// `name()`: a new default object for every value read.
+template <class T>
+struct StructTypeInfo {
+  static std::shared_ptr<T> defaultInstance(const std::shared_ptr<const DataValue>&) {
+    return std::make_shared<T>();
+  }
 };
 
 // The index of "_UNKNOWN" in a null-terminated constant table, which is the

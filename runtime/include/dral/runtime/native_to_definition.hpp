@@ -17,33 +17,13 @@
 //   union case field  -> UnionCaseDefinition of the case content's definition
 //                        (not wrapped in an optional), with the tag field's
 //                        name and the case predicate
-//   standard structures (LocalizableMessage, the nine standard errors,
-//   OperationInput)   -> hand-written field lists in native_to_definition.cpp
 //
-// Generated code. Every native structure T lists its fields to this adapter,
-// in declaration order, with the member's declared type as template argument:
-//
-//   struct AdapterHelper {
-//     static void AddFields(
-//         ::Tovri::Data::NativeToDefinitionAdapter::CompoundHelper<::Tovri::Data::StructDefinition>& h) {
-//       h.AddField<std::string>("hostname");
-//       h.AddField<boost::optional<long long>>("port");
-//       h.AddField<std::shared_ptr<const ::Ns::NetworkAddress>>("address");
-//       h.AddField<::Ns::ProviderType>("type");
-//       // A union case: member type, the annotations' tag list, the tag's
-//       // index in it (0, "type") and the case predicate.
-//       h.AddUnionCaseField<::Tovri::OptionalPtr<const ::Ns::NativeProviderInfo>,
-//                           ::Ns::InfoAnnotations::UnionTags, 0,
-//                           ::Tovri::Data::UnionCaseAnyEnumValue<::Ns::InfoAnnotations::NativeInfoUnionCases>>(
-//           "native_info");
-//     }
-//     // ... the overloads of the other adapters
-//   };
-//
-// A structure without fields gives an empty body. The definition of a named
-// type (structure, enumeration, operation input, Void) is
-// `NativeToDefinitionAdapter::Derive<T>()`, which runs
-// `Adapt(AdaptMethod<T>::Get(), &result, messages)`; every call derives anew.
+// A structure lists its fields through its field table (field_table.hpp):
+// its AdapterHelper's AddFields forwards to CompoundHelper::AddTable, which
+// adds one field per entry in member order (a union case entry as a union
+// case field); the standard structures use the runtime's own tables. The
+// definition of a named type (structure, enumeration, operation input, Void)
+// is `NativeToDefinitionAdapter::Derive<T>()`; every call derives anew.
 #pragma once
 
 #include <cstddef>
@@ -64,6 +44,8 @@
 #include <tovri/std/standard_types.hpp>
 
 #include <dral/runtime/adapt_common.hpp>
+#include <dral/runtime/field_table.hpp>
+#include <dral/runtime/member_kind.hpp>
 #include <dral/runtime/native.hpp>
 
 namespace Tovri {
@@ -107,7 +89,14 @@ class NativeToDefinitionAdapter {
     return result;
   }
 
-  // The begin step of T (any member type, see the table above).
+  // The definitions of `T...`, in that order (an operation's errors).
+  template <class... T>
+  static std::list<std::shared_ptr<const DataDefinition>> DeriveAll() {
+    return {Derive<T>()...};
+  }
+
+  // The begin step of T (any member type, see the table above), chosen by
+  // its MemberTraits kind.
   template <class T>
   struct AdaptMethod;
 
@@ -193,11 +182,29 @@ class NativeToDefinitionAdapter::CompoundHelper<StructDefinition> {
   }
   void Start(const std::string& name, void* key, const Destination& dest, Method end);
 
-  // Lists T's fields (its AdapterHelper; hand-written for the standard
-  // structures).
+  // Lists T's fields: a standard structure's from its table, any other's
+  // through its AdapterHelper.
   template <class T>
   void AddFields() {
-    T::AdapterHelper::AddFields(*this);
+    if constexpr (IsStandardStructure<T>::value) {
+      AddTable(StandardFields<T>());
+    } else {
+      T::AdapterHelper::AddFields(*this);
+    }
+  }
+
+  // One field per entry of `table`, in member order.
+  template <class... Fields>
+  void AddTable(const FieldTable<Fields...>& table) {
+    table.ForEach([&](const auto& field) {
+      using Entry = std::decay_t<decltype(field)>;
+      if constexpr (Entry::kUnionCase) {
+        AddUnionCaseField<typename Entry::Type, typename Entry::TagList, Entry::kTagIndex,
+                          UnionCaseAnyEnumValue<typename Entry::CaseValues>>(std::string(field.wire));
+      } else {
+        AddField<typename Entry::Type>(std::string(field.wire));
+      }
+    });
   }
 
   // An (empty) field entry plus the queued derivation of the member type
@@ -220,22 +227,8 @@ class NativeToDefinitionAdapter::CompoundHelper<StructDefinition> {
   StackMapCnt* stack_;
 };
 
-// Field lists of the standard structures, which carry no AdapterHelper.
-#define DRAL_N2D_STD_STRUCT(Type) \
-  template <>                     \
-  void NativeToDefinitionAdapter::CompoundHelper<StructDefinition>::AddFields<Type>();
-DRAL_N2D_STD_STRUCT(::Com::Corvane::Tovri::Std::LocalizableMessage)
-DRAL_N2D_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Error)
-DRAL_N2D_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::AlreadyExists)
-DRAL_N2D_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::InvalidArgument)
-DRAL_N2D_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::NotAllowedInCurrentState)
-DRAL_N2D_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::NotFound)
-DRAL_N2D_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::UnableToAllocateResource)
-DRAL_N2D_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unauthenticated)
-DRAL_N2D_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unauthorized)
-DRAL_N2D_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unsupported)
-DRAL_N2D_STD_STRUCT(::Tovri::OperationInput)
-#undef DRAL_N2D_STD_STRUCT
+// The helper a structure's AdapterHelper::AddFields receives.
+using N2DHelper = NativeToDefinitionAdapter::CompoundHelper<StructDefinition>;
 
 // The end steps, defined in native_to_definition.cpp.
 template <>
@@ -273,94 +266,36 @@ struct NativeToDefinitionAdapter::UnionCaseEnd {
 
 // --- Begin step selection ---------------------------------------------------
 
-namespace N2D_internal {
-
-// Structures (the standard ones included) and enumerations. Kept apart from
-// AdaptMethod so that the enumeration test, which needs a complete type, is
-// never made on container and optional types.
-template <class T, class Enable = void>
-struct NamedMethod {
-  static_assert(std::is_class<T>::value, "NativeToDefinitionAdapter: no definition for this type");
-  static NativeToDefinitionAdapter::Method Get() { return &NativeToDefinitionAdapter::StructBeginMethod<T>; }
-};
-
-template <class T>
-struct NamedMethod<T, std::enable_if_t<IsEnumeration<T>::value>> {
-  static NativeToDefinitionAdapter::Method Get() {
-    return &NativeToDefinitionAdapter::PrimitiveMethod<std::string>;
-  }
-};
-
-}  // namespace N2D_internal
-
 template <class T>
 struct NativeToDefinitionAdapter::AdaptMethod {
-  static Method Get() { return N2D_internal::NamedMethod<T>::Get(); }
+  static Method Get() {
+    using Content = typename MemberTraits<T>::Content;
+    constexpr MemberKind kind = KindOf<T>;
+    if constexpr (kind == MemberKind::kPrimitive) {
+      return &PrimitiveMethod<T>;
+    } else if constexpr (kind == MemberKind::kEnumeration) {
+      return &PrimitiveMethod<std::string>;
+    } else if constexpr (kind == MemberKind::kStructure) {
+      return &StructBeginMethod<T>;
+    } else if constexpr (kind == MemberKind::kRequiredStructure) {
+      return AdaptMethod<Content>::Get();
+    } else if constexpr (kind == MemberKind::kOptional || kind == MemberKind::kOptionalStructure) {
+      return &CompositeBeginMethod<Content, OptionalEnd>;
+    } else if constexpr (kind == MemberKind::kList || kind == MemberKind::kSet) {
+      return &CompositeBeginMethod<Content, ListEnd>;
+    } else if constexpr (kind == MemberKind::kMap) {
+      return &MapBeginMethod<typename MemberTraits<T>::Key, Content>;
+    } else {
+      return nullptr;  // unsupported: MemberTraits has stopped the build
+    }
+  }
 };
-
-#define DRAL_N2D_PRIMITIVE(Type)                           \
-  template <>                                              \
-  struct NativeToDefinitionAdapter::AdaptMethod<Type> {    \
-    static Method Get() { return &PrimitiveMethod<Type>; } \
-  };
-DRAL_N2D_PRIMITIVE(std::string)
-DRAL_N2D_PRIMITIVE(long long)
-DRAL_N2D_PRIMITIVE(bool)
-DRAL_N2D_PRIMITIVE(std::vector<unsigned char>)
-DRAL_N2D_PRIMITIVE(SecretString)
-DRAL_N2D_PRIMITIVE(Void)
-#undef DRAL_N2D_PRIMITIVE
-
-template <class T>
-struct NativeToDefinitionAdapter::AdaptMethod<std::shared_ptr<const T>> {
-  static Method Get() { return AdaptMethod<T>::Get(); }
-};
-
-template <class T>
-struct NativeToDefinitionAdapter::AdaptMethod<OptionalPtr<const T>> {
-  static Method Get() { return &CompositeBeginMethod<T, OptionalEnd>; }
-};
-
-template <class X>
-struct NativeToDefinitionAdapter::AdaptMethod<boost::optional<X>> {
-  static Method Get() { return &CompositeBeginMethod<X, OptionalEnd>; }
-};
-
-template <class X>
-struct NativeToDefinitionAdapter::AdaptMethod<std::list<X>> {
-  static Method Get() { return &CompositeBeginMethod<X, ListEnd>; }
-};
-
-template <class X>
-struct NativeToDefinitionAdapter::AdaptMethod<std::set<X>> {
-  static Method Get() { return &CompositeBeginMethod<X, ListEnd>; }
-};
-
-template <class K, class V>
-struct NativeToDefinitionAdapter::AdaptMethod<std::map<K, V>> {
-  static Method Get() { return &MapBeginMethod<K, V>; }
-};
-
-namespace N2D_internal {
-
-// The content type of an optional member (the case type of a union case).
-template <class Member>
-struct OptionalContent;
-template <class T>
-struct OptionalContent<OptionalPtr<const T>> {
-  using type = T;
-};
-template <class X>
-struct OptionalContent<boost::optional<X>> {
-  using type = X;
-};
-
-}  // namespace N2D_internal
 
 template <class Member, class Tags, std::size_t Index, class Predicate>
 void NativeToDefinitionAdapter::CompoundHelper<StructDefinition>::AddUnionCaseField(
     const std::string& wireName) {
-  using Case = typename N2D_internal::OptionalContent<Member>::type;
+  static_assert(IsOptionalMember<Member>, "a union case member is optional");
+  using Case = typename MemberTraits<Member>::Content;
   AddField(wireName, &CompositeBeginMethod<Case, UnionCaseEnd<Tags, Index, Predicate>>);
 }
 

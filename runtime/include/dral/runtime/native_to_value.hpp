@@ -20,21 +20,10 @@
 //                        "tovri.data.unset.non.optional.field" (argument:
 //                        TypeInfo<T>::name()) and stops it
 //
-// Generated code. Every native structure T derives from
-// ::Tovri::Data::BaseNative and lists its fields to this adapter with
-//
-//   struct AdapterHelper {
-//     static void AddFields(
-//         ::Tovri::Data::NativeToValueAdapter::CompoundHelper<::Tovri::Data::StructValue>& h,
-//         const T* obj) {
-//       h.AddField("wire_name", &obj->wireName);  // one per field, member order
-//       ::Tovri::Data::BaseNative::AdapterHelper::AddUnknownFields(*obj, h.GetValue());
-//     }
-//     // ... the overloads of the other adapters
-//   };
-//
-// plus a specialisation of ::Tovri::Data::TypeInfo<T> (name(),
-// defaultInstance()). An enumeration class E derives from
+// A structure lists its fields through its field table (field_table.hpp):
+// its AdapterHelper's AddFields forwards to CompoundHelper::AddTable, which
+// queues every field in member order, then writes back the undeclared
+// fields the object holds. An enumeration class E derives from
 // ::Tovri::Data::Enumeration<E>; nothing more is needed here.
 #pragma once
 
@@ -52,6 +41,8 @@
 #include <tovri/std/standard_types.hpp>
 
 #include <dral/runtime/adapt_common.hpp>
+#include <dral/runtime/field_table.hpp>
+#include <dral/runtime/member_kind.hpp>
 #include <dral/runtime/native.hpp>
 
 namespace Tovri {
@@ -77,7 +68,8 @@ class NativeToValueAdapter {
     return Adapt(NativeConstPtr(&native), AdaptMethod<T>::Get(), &out, messages, localizer);
   }
 
-  // The method converting a T; the argument only selects the overload.
+  // The method converting a T, chosen by its MemberTraits kind; the argument
+  // only selects the overload.
   template <class T, class Enable = void>
   struct AdaptMethod;
 
@@ -117,10 +109,23 @@ class NativeToValueAdapter::CompoundHelper<StructValue> {
  public:
   CompoundHelper(const std::string& name, const Destination& destination, WorkList& work);
 
-  // Lists the fields of `object` (its AdapterHelper) into the value.
+  // Lists the fields of `object` into the value: a standard structure
+  // through its table, any other through its AdapterHelper.
   template <class T>
   void AddFields(const T* object) {
-    T::AdapterHelper::AddFields(*this, object);
+    if constexpr (IsStandardStructure<T>::value) {
+      AddTable(object, StandardFields<T>());
+    } else {
+      T::AdapterHelper::AddFields(*this, object);
+    }
+  }
+
+  // Queues every field of `table`, in member order, then writes back the
+  // undeclared fields `object` holds.
+  template <class T, class... Fields>
+  void AddTable(const T* object, const FieldTable<Fields...>& table) {
+    table.ForEach([&](const auto& field) { AddField(field.wire, &(object->*field.member)); });
+    if constexpr (IsNativeStructure<T>::value) BaseNative::AdapterHelper::AddUnknownFields(*object, value_);
   }
 
   // Reserves the field's slot and queues the member's conversion into it.
@@ -139,69 +144,36 @@ class NativeToValueAdapter::CompoundHelper<StructValue> {
   WorkList* work_;
 };
 
+// The helper a structure's AdapterHelper::AddFields receives.
+using N2VHelper = NativeToValueAdapter::CompoundHelper<StructValue>;
+
 // --- Method selection -------------------------------------------------------
 
-// Structures.
 template <class T, class Enable>
 struct NativeToValueAdapter::AdaptMethod {
-  static_assert(std::is_class<T>::value, "NativeToValueAdapter: no conversion for this member type");
-  static Method Get(const T* = nullptr) { return &StructMethod<T>; }
-};
-
-template <class T>
-struct NativeToValueAdapter::AdaptMethod<T, std::enable_if_t<IsEnumeration<T>::value>> {
-  static Method Get(const T* = nullptr) { return &EnumMethod<T>; }
-};
-
-#define DRAL_N2V_PRIMITIVE(Type)                                                \
-  template <>                                                                   \
-  struct NativeToValueAdapter::AdaptMethod<Type> {                              \
-    static Method Get(const Type* = nullptr) { return &PrimitiveMethod<Type>; } \
-  };
-DRAL_N2V_PRIMITIVE(std::string)
-DRAL_N2V_PRIMITIVE(long long)
-DRAL_N2V_PRIMITIVE(bool)
-DRAL_N2V_PRIMITIVE(std::vector<unsigned char>)
-DRAL_N2V_PRIMITIVE(SecretString)
-DRAL_N2V_PRIMITIVE(Void)
-#undef DRAL_N2V_PRIMITIVE
-
-template <class X>
-struct NativeToValueAdapter::AdaptMethod<boost::optional<X>> {
-  static Method Get(const boost::optional<X>* = nullptr) {
-    return &OptionalBeginMethod<X, boost::optional<X>>;
+  static Method Get(const T* = nullptr) {
+    using Content = typename MemberTraits<T>::Content;
+    constexpr MemberKind kind = KindOf<T>;
+    if constexpr (kind == MemberKind::kPrimitive) {
+      return &PrimitiveMethod<T>;
+    } else if constexpr (kind == MemberKind::kEnumeration) {
+      return &EnumMethod<T>;
+    } else if constexpr (kind == MemberKind::kStructure) {
+      return &StructMethod<T>;
+    } else if constexpr (kind == MemberKind::kRequiredStructure) {
+      return &SharedPtrMethod<Content>;
+    } else if constexpr (kind == MemberKind::kOptional || kind == MemberKind::kOptionalStructure) {
+      return &OptionalBeginMethod<Content, T>;
+    } else if constexpr (kind == MemberKind::kList) {
+      return &ListBeginMethod<Content, T, ListValue::kListKind>;
+    } else if constexpr (kind == MemberKind::kSet) {
+      return &ListBeginMethod<Content, T, ListValue::kSetKind>;
+    } else if constexpr (kind == MemberKind::kMap) {
+      return &MapBeginMethod<T>;
+    } else {
+      return nullptr;  // unsupported: MemberTraits has stopped the build
+    }
   }
-};
-
-template <class T>
-struct NativeToValueAdapter::AdaptMethod<OptionalPtr<T>> {
-  static Method Get(const OptionalPtr<T>* = nullptr) {
-    return &OptionalBeginMethod<std::remove_const_t<T>, OptionalPtr<T>>;
-  }
-};
-
-template <class T>
-struct NativeToValueAdapter::AdaptMethod<std::shared_ptr<const T>> {
-  static Method Get(const std::shared_ptr<const T>* = nullptr) { return &SharedPtrMethod<T>; }
-};
-
-template <class E>
-struct NativeToValueAdapter::AdaptMethod<std::list<E>> {
-  static Method Get(const std::list<E>* = nullptr) {
-    return &ListBeginMethod<E, std::list<E>, ListValue::kListKind>;
-  }
-};
-
-template <class E>
-struct NativeToValueAdapter::AdaptMethod<std::set<E>> {
-  static Method Get(const std::set<E>* = nullptr) {
-    return &ListBeginMethod<E, std::set<E>, ListValue::kSetKind>;
-  }
-};
-
-template <class K, class V>
-struct NativeToValueAdapter::AdaptMethod<std::map<K, V>> {
-  static Method Get(const std::map<K, V>* = nullptr) { return &MapBeginMethod<std::map<K, V>>; }
 };
 
 // --- Methods ----------------------------------------------------------------
@@ -212,29 +184,6 @@ void NativeToValueAdapter::StructMethod(const NativeConstPtr& source, const Dest
   CompoundHelper<StructValue> helper(TypeInfo<T>::name(), destination, work);
   helper.AddFields(source.As<T>());
 }
-
-// The framework's standard structures cannot carry an AdapterHelper; their
-// structure methods are written by hand (std_types.cpp). A localizable
-// message becomes "com.corvane.tovri.std.localizable_message" with "id",
-// "default_message", "args" and "localized", the shape ErrorValue::Create
-// writes; a standard error a structure named by its id with "messages"; an
-// operation input an empty "operation-input" structure.
-#define DRAL_N2V_STD_STRUCT(Type)                                                                     \
-  template <>                                                                                         \
-  void NativeToValueAdapter::StructMethod<Type>(const NativeConstPtr&, const Destination&, WorkList&, \
-                                                std::list<BaseMessage>&);
-DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::LocalizableMessage)
-DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Error)
-DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::AlreadyExists)
-DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::InvalidArgument)
-DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::NotAllowedInCurrentState)
-DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::NotFound)
-DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::UnableToAllocateResource)
-DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unauthenticated)
-DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unauthorized)
-DRAL_N2V_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unsupported)
-DRAL_N2V_STD_STRUCT(::Tovri::OperationInput)
-#undef DRAL_N2V_STD_STRUCT
 
 template <class T>
 void NativeToValueAdapter::EnumMethod(const NativeConstPtr& source, const Destination& destination, WorkList&,

@@ -18,49 +18,24 @@
 //      "tovri.invoke.invalid.input" follows its own messages.
 // Nested structures are validated with an explicit stack, not by recursion.
 //
-// Generated code. Beside every structure X (after its class, before any use)
-// the header declares
-//
-//   namespace Tovri { namespace Data { namespace Validator {
-//   template <> struct Rules<::Ns::X> {
-//     static bool Check(const ::Ns::X& v, Checker& c);
-//   };
-//   template <> bool isValid<::Ns::X>(const ::Ns::X& v, Policy p, std::list<::Tovri::BaseMessage>& m);
-//   }}}
-//
-// and the source defines them, `Check` chaining with && (the first false ends
-// the structure's checks; descents are queued and run afterwards, in order):
-//
-//   bool Rules<X>::Check(const X& v, Checker& c) {                 // plain
-//     return c.CheckUndeclaredFields(v, "::Ns::X");
-//   }
-//   bool Rules<X>::Check(const X& v, Checker& c) {                 // required structures
-//     return c.CheckUndeclaredFields(v, "::Ns::X") && c.DescendRequired(v.address) &&
-//            c.DescendRequired(v.trustedCA);
-//   }
-//   bool Rules<X>::Check(const X& v, Checker& c) {                 // union, per case field
-//     return c.CheckUndeclaredFields(v, "::Ns::X") &&
-//            c.CheckUnionCase<XAnnotations::UnionTags, 0, XAnnotations::NativeInfoUnionCases>(
-//                v, v.type, v.nativeInfo, "nativeInfo");
-//   }
-//   bool Rules<Svc::CreateMethod::Input>::Check(const Svc::CreateMethod::Input& v, Checker& c) {  // input
-//     return c.CheckInputUndeclaredFields(v, "::Ns::Svc::CreateMethod::Input", "::Ns::Svc::Create") &&
-//            c.DescendParameter(v.spec, "::Ns::Svc::Create");   // per structure parameter
-//   }
-//   template <> bool isValid<X>(const X& v, Policy p, std::list<::Tovri::BaseMessage>& m) {
-//     return Validate(v, p, m);
-//   }
+// A structure's rules come from its field table (field_table.hpp): the
+// generated Rules<X>::Check runs Checker::CheckTable, or CheckInputTable for
+// an operation input, which derive the checks above from the table's entries
+// and their MemberTraits; isValid<X> runs Validate.
 #pragma once
 
 #include <cstddef>
 #include <list>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <tovri/core/message.hpp>
 #include <tovri/core/type_info.hpp>
 
+#include <dral/runtime/field_table.hpp>
+#include <dral/runtime/member_kind.hpp>
 #include <dral/runtime/message.hpp>
 #include <dral/runtime/native.hpp>
 
@@ -125,6 +100,18 @@ class Checker {
 
   Policy GetPolicy() const noexcept { return policy_; }
 
+  // A structure's checks from its table: undeclared fields, then descents
+  // into the required structure fields, then the union cases, in member
+  // order. `nativeName` is the class name with leading "::".
+  template <class T, class... Fields>
+  bool CheckTable(const T& value, const FieldTable<Fields...>& table, const char* nativeName);
+  // An operation input's checks from its table: undeclared fields, then
+  // descents into the structure parameters, required or optional.
+  // `operation` is the operation's native name.
+  template <class T, class... Fields>
+  bool CheckInputTable(const T& value, const FieldTable<Fields...>& table, const char* nativeName,
+                       const char* operation);
+
   // Undeclared fields. `nativeName` is the class name with leading "::".
   bool CheckUndeclaredFields(const BaseNative& value, const char* nativeName);
   // Undeclared fields of an operation input; `operation` is the operation's native name.
@@ -187,6 +174,37 @@ bool Checker::CheckUnionCase(const T&, const Tag& tag, const Member& caseField, 
     ReportMissingTag(Tags::Strings::values[TagIndex]);
     return false;
   }
+  return true;
+}
+
+template <class T, class... Fields>
+bool Checker::CheckTable(const T& value, const FieldTable<Fields...>& table, const char* nativeName) {
+  if (!CheckUndeclaredFields(value, nativeName)) return false;
+  table.ForEach([&](const auto& field) {
+    if constexpr (IsValidatedRequired<typename std::decay_t<decltype(field)>::Type>) {
+      DescendRequired(value.*field.member);
+    }
+  });
+  bool valid = true;
+  table.ForEach([&](const auto& field) {
+    using Entry = std::decay_t<decltype(field)>;
+    if constexpr (Entry::kUnionCase) {
+      valid = valid && CheckUnionCase<typename Entry::TagList, Entry::kTagIndex, typename Entry::CaseValues>(
+                           value, value.*field.tag, value.*field.member, field.caseName);
+    }
+  });
+  return valid;
+}
+
+template <class T, class... Fields>
+bool Checker::CheckInputTable(const T& value, const FieldTable<Fields...>& table, const char* nativeName,
+                              const char* operation) {
+  if (!CheckInputUndeclaredFields(value, nativeName, operation)) return false;
+  table.ForEach([&](const auto& field) {
+    if constexpr (IsValidatedParameter<typename std::decay_t<decltype(field)>::Type>) {
+      DescendParameter(value.*field.member, operation);
+    }
+  });
   return true;
 }
 

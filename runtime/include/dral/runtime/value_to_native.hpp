@@ -26,26 +26,13 @@
 // integer, also stops it; this adapter then adds "tovri.data.invalid.type"
 // so that every stop is explained by a message.
 //
-// Generated code. Every native structure T lists its fields with
-//
-//   struct AdapterHelper {
-//     static void AddFields(
-//         ::Tovri::Data::ValueToNativeAdapter::CompoundHelper<::Tovri::Data::StructValue>& h, T* obj) {
-//       h.AddFieldInt("count", &obj->count);      // required primitive, enumeration,
-//                                                 // list, set or map
-//       h.AddField("parent", &obj->parent);       // required structure (std::shared_ptr)
-//       h.AddField("comment", &obj->comment);     // optional (boost::optional, OptionalPtr)
-//       static const ::boost::string_view kFieldNames[] = {"comment", "count", "parent"};
-//       ::Tovri::Data::BaseNative::AdapterHelper::AddUnknownFields(kFieldNames, h.GetSource(),
-//                                                                 obj->unknownFields);
-//     }
-//   };
-//
-// in member order, the name table sorted in ascending byte order. A
-// structure without fields calls
-// `AddUnknownFields(h.GetSource(), obj->unknownFields)` only. An enumeration
-// class E must be constructible from its wire string (`E(const std::string&)`,
-// inherited from Enumeration<E>).
+// A structure lists its fields through its field table (field_table.hpp):
+// its AdapterHelper's AddFields forwards to CompoundHelper::AddTable, which
+// reads every field in member order (required or optional as MemberTraits
+// classifies the member), then keeps the fields the table does not declare
+// in the object's undeclared-fields holder. An enumeration class E must be
+// constructible from its wire string (`E(const std::string&)`, inherited
+// from Enumeration<E>).
 #pragma once
 
 #include <list>
@@ -62,6 +49,8 @@
 #include <tovri/std/standard_types.hpp>
 
 #include <dral/runtime/adapt_common.hpp>
+#include <dral/runtime/field_table.hpp>
+#include <dral/runtime/member_kind.hpp>
 #include <dral/runtime/native.hpp>
 
 namespace Tovri {
@@ -86,7 +75,8 @@ class ValueToNativeAdapter {
     return Adapt(value, AdaptMethod<T>::Get(&out), NativePtr(&out), messages);
   }
 
-  // The method filling a T; the argument only selects the overload.
+  // The method filling a T, chosen by its MemberTraits kind; the argument
+  // only selects the overload.
   template <class T, class Enable = void>
   struct AdaptMethod;
 
@@ -176,24 +166,49 @@ class ValueToNativeAdapter::CompoundHelper<StructValue> {
   // False once a message was added since construction.
   bool IsReadable() const noexcept { return messages_->size() == count_; }
 
+  // Reads the fields of `object`: a standard structure through its table,
+  // any other through its AdapterHelper.
   template <class T>
   void AddFields(T* object) {
-    T::AdapterHelper::AddFields(*this, object);
+    if constexpr (IsStandardStructure<T>::value) {
+      AddTable(object, StandardFields<T>());
+    } else {
+      T::AdapterHelper::AddFields(*this, object);
+    }
   }
 
-  // A required member of primitive, enumeration, list, set or map type.
+  // Reads every field of `table`, in member order; then, for a structure
+  // deriving from BaseNative, keeps the fields the table does not declare.
+  template <class T, class... Fields>
+  void AddTable(T* object, const FieldTable<Fields...>& table) {
+    table.ForEach([&](const auto& field) { AddMember(field.wire, &(object->*field.member)); });
+    if constexpr (IsNativeStructure<T>::value) {
+      BaseNative::AdapterHelper::CollectUndeclaredFields(table.names.data(), table.names.size(), GetSource(),
+                                                         object->unknownFields);
+    }
+  }
+
+  // One member, required or optional by its kind.
+  template <class X>
+  void AddMember(std::string_view name, X* member) {
+    if constexpr (IsOptionalMember<X>) {
+      Optional(name, member);
+    } else {
+      AddFieldInt(name, member);
+    }
+  }
+
+  // A required member of any kind but optional; an empty string stands for a
+  // default enumeration or structure.
   template <class X>
   void AddFieldInt(std::string_view name, X* member) {
-    Require(name, member, IsEnumeration<X>::value);
+    Require(name, member,
+            KindOf<X> == MemberKind::kEnumeration || KindOf<X> == MemberKind::kRequiredStructure);
   }
   // A required structure member.
   template <class X>
   void AddField(std::string_view name, std::shared_ptr<const X>* member) {
-    Require(name, member, true);
-  }
-  template <class X>
-  void AddFieldInt(std::string_view name, std::shared_ptr<const X>* member) {
-    Require(name, member, true);
+    AddFieldInt(name, member);
   }
   // Optional members: absent fields leave them unset, without a message.
   template <class X>
@@ -248,6 +263,9 @@ class ValueToNativeAdapter::CompoundHelper<StructValue> {
   std::list<BaseMessage>* messages_;
   std::size_t count_;
 };
+
+// The helper a structure's AdapterHelper::AddFields receives.
+using V2NHelper = ValueToNativeAdapter::CompoundHelper<StructValue>;
 
 // Sets an optional member from the value it was given: the content of a set
 // optional value, or any other value as the content itself.
@@ -310,63 +328,31 @@ class ValueToNativeAdapter::MapVisitor final : public ValueVisitor {
 
 // --- Method selection -------------------------------------------------------
 
-// Structures.
 template <class T, class Enable>
 struct ValueToNativeAdapter::AdaptMethod {
-  static_assert(std::is_class<T>::value, "ValueToNativeAdapter: no conversion for this member type");
-  static Method Get(const T* = nullptr) { return &StructMethod<T>; }
-};
-
-template <class T>
-struct ValueToNativeAdapter::AdaptMethod<T, std::enable_if_t<IsEnumeration<T>::value>> {
-  static Method Get(const T* = nullptr) { return &EnumMethod<T>; }
-};
-
-#define DRAL_V2N_PRIMITIVE(Type)                                                \
-  template <>                                                                   \
-  struct ValueToNativeAdapter::AdaptMethod<Type> {                              \
-    static Method Get(const Type* = nullptr) { return &PrimitiveMethod<Type>; } \
-  };
-DRAL_V2N_PRIMITIVE(std::string)
-DRAL_V2N_PRIMITIVE(long long)
-DRAL_V2N_PRIMITIVE(bool)
-DRAL_V2N_PRIMITIVE(std::vector<unsigned char>)
-DRAL_V2N_PRIMITIVE(SecretString)
-DRAL_V2N_PRIMITIVE(Void)
-#undef DRAL_V2N_PRIMITIVE
-
-template <class X>
-struct ValueToNativeAdapter::AdaptMethod<boost::optional<X>> {
-  static Method Get(const boost::optional<X>* = nullptr) {
-    return &OptionalBeginMethod<X, boost::optional<X>>;
+  static Method Get(const T* = nullptr) {
+    using Content = typename MemberTraits<T>::Content;
+    constexpr MemberKind kind = KindOf<T>;
+    if constexpr (kind == MemberKind::kPrimitive) {
+      return &PrimitiveMethod<T>;
+    } else if constexpr (kind == MemberKind::kEnumeration) {
+      return &EnumMethod<T>;
+    } else if constexpr (kind == MemberKind::kStructure) {
+      return &StructMethod<T>;
+    } else if constexpr (kind == MemberKind::kRequiredStructure) {
+      return &SharedPtrMethod<Content>;
+    } else if constexpr (kind == MemberKind::kOptional || kind == MemberKind::kOptionalStructure) {
+      return &OptionalBeginMethod<Content, T>;
+    } else if constexpr (kind == MemberKind::kList) {
+      return &ListBeginMethod<Content, T>;
+    } else if constexpr (kind == MemberKind::kSet) {
+      return &SetBeginMethod<Content, T>;
+    } else if constexpr (kind == MemberKind::kMap) {
+      return &MapBeginMethod<T>;
+    } else {
+      return nullptr;  // unsupported: MemberTraits has stopped the build
+    }
   }
-};
-
-template <class T>
-struct ValueToNativeAdapter::AdaptMethod<OptionalPtr<const T>> {
-  static Method Get(const OptionalPtr<const T>* = nullptr) {
-    return &OptionalBeginMethod<T, OptionalPtr<const T>>;
-  }
-};
-
-template <class T>
-struct ValueToNativeAdapter::AdaptMethod<std::shared_ptr<const T>> {
-  static Method Get(const std::shared_ptr<const T>* = nullptr) { return &SharedPtrMethod<T>; }
-};
-
-template <class E>
-struct ValueToNativeAdapter::AdaptMethod<std::list<E>> {
-  static Method Get(const std::list<E>* = nullptr) { return &ListBeginMethod<E, std::list<E>>; }
-};
-
-template <class E>
-struct ValueToNativeAdapter::AdaptMethod<std::set<E>> {
-  static Method Get(const std::set<E>* = nullptr) { return &SetBeginMethod<E, std::set<E>>; }
-};
-
-template <class K, class V>
-struct ValueToNativeAdapter::AdaptMethod<std::map<K, V>> {
-  static Method Get(const std::map<K, V>* = nullptr) { return &MapBeginMethod<std::map<K, V>>; }
 };
 
 // --- Helpers ----------------------------------------------------------------
@@ -417,27 +403,6 @@ void ValueToNativeAdapter::StructMethod(const Source& value, const NativePtr& de
   CompoundHelper<StructValue> reader(value, work, messages);
   if (reader.IsReadable()) reader.AddFields(destination.As<T>());
 }
-
-// The framework's standard structures cannot carry an AdapterHelper; their
-// structure methods are written by hand (std_types.cpp) and read the shapes
-// NativeToValueAdapter writes for them. An operation input accepts any
-// structure and ignores its fields; the others ignore undeclared fields.
-#define DRAL_V2N_STD_STRUCT(Type)                                                           \
-  template <>                                                                               \
-  void ValueToNativeAdapter::StructMethod<Type>(const Source&, const NativePtr&, WorkList&, \
-                                                std::list<BaseMessage>&);
-DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::LocalizableMessage)
-DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Error)
-DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::AlreadyExists)
-DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::InvalidArgument)
-DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::NotAllowedInCurrentState)
-DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::NotFound)
-DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::UnableToAllocateResource)
-DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unauthenticated)
-DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unauthorized)
-DRAL_V2N_STD_STRUCT(::Com::Corvane::Tovri::Std::Errors::Unsupported)
-DRAL_V2N_STD_STRUCT(::Tovri::OperationInput)
-#undef DRAL_V2N_STD_STRUCT
 
 template <class T>
 void ValueToNativeAdapter::EnumMethod(const Source& value, const NativePtr& destination, WorkList& work,

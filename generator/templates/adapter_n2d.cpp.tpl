@@ -1,3 +1,0 @@
-void $owner::AdapterHelper::AddFields(N2DHelper& h) {
-$fields
-}

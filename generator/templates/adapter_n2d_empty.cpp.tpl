@@ -1,1 +1,0 @@
-void $owner::AdapterHelper::AddFields(N2DHelper&) {}

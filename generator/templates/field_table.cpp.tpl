@@ -1,0 +1,1 @@
+constexpr FieldTable $table{$entries};

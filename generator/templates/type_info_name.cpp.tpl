@@ -1,3 +1,0 @@
-std::string TypeInfo<$type>::name() {
-  return $name;
-}
