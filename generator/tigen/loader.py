@@ -34,8 +34,8 @@ from .names import (
 # class, and the aliases each unit's source declares in its namespace.
 TYPE_TAKEN = frozenset({
     "AdapterHelper", "AsyncServiceBinder", "AsyncServiceBinderHelper", "AsyncServiceInterface",
-    "AsyncServiceStub", "Constants", "Definitions", "Enumeration", "Input", "N2DHelper", "N2VHelper",
-    "StdErrors", "Strings", "UnionTags", "V2NHelper", "Value",
+    "AsyncServiceStub", "Constants", "DefinitionPtr", "Definitions", "Enumeration", "Field", "FieldTable",
+    "Input", "N2DHelper", "N2VHelper", "StdErrors", "Strings", "UnionCase", "UnionTags", "V2NHelper", "Value",
 })
 # Structure members: the base class's, and the parameters and locals of the
 # functions that read and write them.
