@@ -14,9 +14,12 @@
 
 #include <dral/test/gadgets.hpp>
 
+#include "support/test_support.hpp"
+
 namespace {
 
 using Dral::Test::GadgetsSvc;
+using Dral::TestSupport::Outcomes;
 using Tovri::Progress;
 using Tovri::Core::AsyncActivation;
 using Tovri::Core::MethodResult;
@@ -38,23 +41,6 @@ class RecordingProvider : public Tovri::Core::ApiProvider {
   }
 
   std::vector<Call> calls;
-};
-
-// Every delivery an AsyncResult<T> received.
-template <class T>
-struct Outcomes {
-  struct Entry {
-    boost::optional<T> value;
-    ErrorPtr error;
-    Progress progress;
-  };
-  std::vector<Entry> entries;
-
-  Tovri::AsyncResult<T, Tovri::AsyncResultTerminateCbPolicy> Result() {
-    return [this](const boost::optional<T>& v, const ErrorPtr& e, const Progress& p) {
-      entries.push_back(Entry{v, e, p});
-    };
-  }
 };
 
 class InvokerTest : public ::testing::Test {
@@ -115,11 +101,6 @@ TEST_F(InvokerTest, CallsThatReachTheFrameworkCompleteOnlyTheirCopy) {
   EXPECT_TRUE(out.entries[0].value);
   result.progress(Progress{0, 1, 2});  // still open
   EXPECT_EQ(out.entries.size(), 3u);
-  // Each call names its method anew, by an equal identifier.
-  const auto& calls = provider->calls;
-  EXPECT_TRUE(calls[0].method != calls[1].method &&
-              calls[0].method->GetInterface() != calls[1].method->GetInterface());
-  EXPECT_EQ(*calls[0].method, *calls[1].method);
 }
 
 TEST_F(InvokerTest, AnswersReachTheCallerAsNativeValueErrorOrProgress) {
@@ -182,18 +163,6 @@ void AnswerAgainFromInsideTheFinalAnswer() {
 
 TEST(InvokerAnswer, SecondFinalAnswerFromInsideTheFirstEndsTheProcess) {
   EXPECT_DEATH(AnswerAgainFromInsideTheFinalAnswer(), "");
-}
-
-TEST(InvokerLocalizer, FixedLocaleWithEmptyLocalizerAnewOnEveryCall) {
-  const auto first = Tovri::Stub::AsyncMethodInvoker::MakeRequestLocalizer();
-  const auto second = Tovri::Stub::AsyncMethodInvoker::MakeRequestLocalizer();
-  ASSERT_TRUE(first.localizer && first.localeSpec);
-  EXPECT_TRUE(first.localizer->empty());
-  // Fresh objects, so that one call's changes never reach another.
-  EXPECT_NE(first.localizer, second.localizer);
-  EXPECT_NE(first.localeSpec, second.localeSpec);
-  EXPECT_EQ(first.localeSpec->first.tag, "en_US");
-  EXPECT_FALSE(first.localeSpec->firstError || first.localeSpec->secondError);
 }
 
 }  // namespace

@@ -63,7 +63,6 @@ TEST(FwPrimitiveDefinition, OnlyKindsWithoutAShapeOfTheirOwn) {
     auto definition = PrimitiveDefinition::GetInstance(code);
     ASSERT_NE(definition, nullptr) << code;
     EXPECT_EQ(definition->GetType(), code);
-    EXPECT_EQ(definition, PrimitiveDefinition::GetInstance(code));  // immutable, shared
   }
   std::list<BaseMessage> messages;
   EXPECT_TRUE(CheckValue(*PrimitiveDefinition::GetInstance(kDynamicStruct), Item("x"), messages));
@@ -229,25 +228,6 @@ TEST(FwCheckValue, DeepSelfReferringValueIsWalkedIteratively) {
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages.front().args.front().rfind("value...", 0), 0u);
   EXPECT_LT(messages.front().args.front().size(), 200u);
-}
-
-// Also holds ErrorValue::Create to the standard message shape.
-TEST(FwCheckValue, ErrorValuesMatchTheDefinitionNamedByTheirId) {
-  auto messageDef = StructDefinition::GetInstance(
-      "com.corvane.tovri.std.localizable_message",
-      {{"id", DataDefinition::Create<std::string>()},
-       {"default_message", DataDefinition::Create<std::string>()},
-       {"args", ListDefinition::GetInstance(DataDefinition::Create<std::string>())},
-       {"localized", OptionalDefinition::GetInstance(DataDefinition::Create<std::string>())}});
-  auto notFoundDef = StructDefinition::GetInstance(Errors::kNotFound,
-                                                   {{"messages", ListDefinition::GetInstance(messageDef)}});
-  auto error =
-      ErrorValue::Create(Errors::kNotFound, std::list<BaseMessage>{BaseMessage("i", "t", {"a", "b"})});
-  std::list<BaseMessage> messages;
-  EXPECT_TRUE(CheckValue(*notFoundDef, error, messages));
-  EXPECT_TRUE(CheckValue(*notFoundDef, ErrorValue::GetInstance(Errors::kNotFound), messages));
-  EXPECT_FALSE(CheckValue(*notFoundDef, ErrorValue::GetInstance(Errors::kUnsupported), messages));
-  EXPECT_EQ(Ids(messages), std::vector<std::string>{MessageIds::kCheckStructName});
 }
 
 }  // namespace

@@ -181,12 +181,6 @@ TEST(FwResultCallback, EmptiesItselfAfterTheFinalAnswer) {
   EXPECT_EQ(outerHeld.use_count(), 1);
 }
 
-TEST(FwIdentifiers, CompareByName) {
-  EXPECT_EQ(*Method("svc", "get"), *Method("svc", "get"));
-  EXPECT_NE(*Method("svc", "get"), *Method("other", "get"));
-  EXPECT_NE(*Method("svc", "get"), *MethodIdentifier::GetInstance(nullptr, "get"));
-}
-
 TEST(FwStub, NullActivationBecomesACopyOfTheDefault) {
   auto provider = std::make_shared<LocalProvider>();
   auto method = std::make_shared<EchoMethod>("get");

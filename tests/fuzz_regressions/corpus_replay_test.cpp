@@ -1,13 +1,10 @@
 // Every committed fuzz corpus input, run through its target's properties.
 // A fuzzing finding keeps its input in the corpus, so this replays every
 // finding as well as the seeds.
-#include <pthread.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -18,27 +15,13 @@
 #include "format_properties.hpp"
 #include "primitive_properties.hpp"
 #include "road_properties.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 using CaseFunction = void (*)(const std::uint8_t*, std::size_t, DralFuzz::Verdict&);
-
-// Runs `body` on a new thread with a stack of `bytes` and waits for it.
-void RunOnStack(std::size_t bytes, const std::function<void()>& body) {
-  pthread_attr_t attr;
-  ASSERT_EQ(pthread_attr_init(&attr), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attr, bytes), 0);
-  pthread_t thread;
-  auto trampoline = [](void* arg) -> void* {
-    (*static_cast<const std::function<void()>*>(arg))();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&body)), 0);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
-  pthread_attr_destroy(&attr);
-}
 
 // Small enough that recursing once per level of a deep tree overflows it.
 constexpr std::size_t kSmallStack = 256 * 1024;
@@ -62,7 +45,7 @@ void Replay(const std::string& target, CaseFunction run, std::size_t stack = 0) 
     if (stack == 0) {
       once();
     } else {
-      RunOnStack(stack, once);
+      Dral::TestSupport::RunOnStack(stack, once);
     }
     EXPECT_TRUE(verdict.Passed()) << input.filename() << "\n" << verdict.Report();
   }

@@ -36,12 +36,14 @@ class Counts(unittest.TestCase):
 # The package's wire contract, written out independently of the catalogue:
 # service id and resource type (after the package prefix), then every
 # operation in slot order with its declared errors in order.
+# Both services registries share one shape.
+SERVICES_ENTRIES = [
+    ("list", "Error Unauthenticated"),
+    ("get", "NotFound Error Unauthenticated"),
+    ("create", "AlreadyExists InvalidArgument UnableToAllocateResource Error Unauthenticated"),
+    ("delete", "NotFound Error Unauthenticated")]
 CONTRACT = {
-    ("Attestation", "ServicesSvc"): (".attestation.services", ".attestation.service", [
-        ("list", "Error Unauthenticated"),
-        ("get", "NotFound Error Unauthenticated"),
-        ("create", "AlreadyExists InvalidArgument UnableToAllocateResource Error Unauthenticated"),
-        ("delete", "NotFound Error Unauthenticated")]),
+    ("Attestation", "ServicesSvc"): (".attestation.services", ".attestation.service", SERVICES_ENTRIES),
     ("Attestation", "ReportsSvc"): (".attestation.reports", None, [
         ("list", "Error NotAllowedInCurrentState Unauthenticated Unauthorized")]),
     ("Hardware", "TpmSvc"): (".hardware.tpm", ".hardware.tpm", [
@@ -58,11 +60,7 @@ CONTRACT = {
         ("update", "Error InvalidArgument NotFound Unauthenticated Unauthorized Unsupported"),
         ("delete", "Error InvalidArgument NotFound Unauthenticated Unauthorized Unsupported"),
         ("get", "Error InvalidArgument NotFound Unauthenticated Unauthorized")]),
-    ("Kms", "ServicesSvc"): (".kms.services", ".kms.service", [
-        ("list", "Error Unauthenticated"),
-        ("get", "NotFound Error Unauthenticated"),
-        ("create", "AlreadyExists InvalidArgument UnableToAllocateResource Error Unauthenticated"),
-        ("delete", "NotFound Error Unauthenticated")]),
+    ("Kms", "ServicesSvc"): (".kms.services", ".kms.service", SERVICES_ENTRIES),
 }
 
 

@@ -12,9 +12,12 @@
 
 #include <dral/test/gadgets.hpp>
 
+#include "support/test_support.hpp"
+
 namespace {
 
 using Dral::Test::GadgetsSvc;
+using Dral::TestSupport::Outcomes;
 using Tovri::Progress;
 using Tovri::Core::AsyncActivation;
 using ErrorPtr = std::shared_ptr<const Tovri::Data::ErrorValue>;
@@ -39,26 +42,6 @@ class Gadgets : public GadgetsSvc::AsyncServiceInterface {
               const std::shared_ptr<AsyncActivation>&,
               const GadgetsSvc::CreateMethod::ResultCbType& result) override {
     result(spec->name + "@" + spec->address->host);
-  }
-};
-
-template <class T>
-struct Outcomes {
-  struct Entry {
-    boost::optional<T> value;
-    ErrorPtr error;
-    Progress progress;
-  };
-  std::vector<Entry> entries;
-
-  Tovri::AsyncResult<T, Tovri::AsyncResultTerminateCbPolicy> Result() {
-    return [this](const boost::optional<T>& v, const ErrorPtr& e, const Progress& p) {
-      entries.push_back(Entry{v, e, p});
-    };
-  }
-  const Entry& Only() const {
-    EXPECT_EQ(entries.size(), 1u);
-    return entries.front();
   }
 };
 

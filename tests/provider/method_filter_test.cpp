@@ -136,19 +136,6 @@ class ResultFilterTest : public ::testing::Test {
   std::vector<Answer> answers;
 };
 
-TEST_F(ResultFilterTest, NativeErrorIsLocalisedWithTheDefaultRequestLocalizer) {
-  // The activation has no localizer: the framework's default (English core
-  // catalogue) renders the message.
-  auto filter = Tovri::Provider::AsyncApiMethodResultFilter<Tovri::Void>(Recorder(answers), activation);
-  Tovri::Data::NativeError native{
-      "com.corvane.tovri.std.errors.not_found",
-      {Tovri::Message<Tovri::CoreTag>(::Tovri::MessageIds::kBadCast1, std::string("x"))}};
-  filter(boost::none, nullptr, native, Tovri::FinalProgress(), {});
-  ASSERT_EQ(answers.size(), 1u);
-  EXPECT_EQ(answers[0].error->GetId(), "com.corvane.tovri.std.errors.not_found");
-  EXPECT_TRUE(answers[0].error->GetMessages().at(0).localized);
-}
-
 TEST_F(ResultFilterTest, ErrorWinsOverValueAndLaterAnswersAreDropped) {
   auto filter = Tovri::Provider::AsyncApiMethodResultFilter<Tovri::Void>(Recorder(answers), activation);
   const auto error = Tovri::Data::ErrorValue::GetInstance("com.corvane.tovri.std.errors.not_found");

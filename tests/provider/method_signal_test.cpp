@@ -62,14 +62,6 @@ class SignalTest : public ::testing::Test {
   }
 };
 
-TEST_F(SignalTest, DefinitionNamesTheMethodInItsInterface) {
-  const auto interfaceId = Tovri::Core::InterfaceIdentifier::GetInstance("com.corvane.test.gadgets");
-  const auto definition = signal->definition(interfaceId);
-  EXPECT_EQ(*definition->GetIdentifier(), *Tovri::Core::MethodIdentifier::GetInstance(interfaceId, "get"));
-  EXPECT_EQ(definition->GetInputDefinition(), input);
-  EXPECT_EQ(definition->GetOutputDefinition(), output);
-}
-
 TEST_F(SignalTest, UnconnectedSignalAnswersInternalServerError) {
   EXPECT_FALSE(signal->IsConnected());
   InvokeGood();

@@ -1,8 +1,10 @@
 // Both conversion directions together: undeclared fields, standard
 // structures, and deep or wide data on a small stack.
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
+#include <boost/optional/optional_io.hpp>
 
 #include "runtime/fixtures.hpp"
 
@@ -36,6 +38,15 @@ T ToNative(const ValuePtr& value) {
 
 TEST(ConversionRoundTrip, AllKindsSurvivesBothDirections) {
   ExpectAllKinds(ToNative<AllKinds>(ToValue(MakeAllKinds())));
+
+  // Zero and empty contents are set optionals, not unset ones.
+  AllKinds edges = MakeAllKinds();
+  edges.limit = 0LL;
+  edges.digest = std::vector<unsigned char>{};
+  const AllKinds back = ToNative<AllKinds>(ToValue(edges));
+  EXPECT_EQ(back.limit, boost::optional<long long>(0));
+  ASSERT_TRUE(back.digest);
+  EXPECT_TRUE(back.digest->empty());
 }
 
 TEST(ConversionRoundTrip, UndeclaredFieldsTravelBackShared) {

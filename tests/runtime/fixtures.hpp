@@ -4,8 +4,6 @@
 // value it converts to, built independently of the adapters).
 #pragma once
 
-#include <pthread.h>
-
 #include <functional>
 #include <initializer_list>
 #include <list>
@@ -17,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <dral/test/fixtures.hpp>
+
+#include "support/test_support.hpp"
 
 namespace Dral {
 namespace TestValues {
@@ -62,21 +62,8 @@ inline std::vector<std::string> Ids(const std::list<::Tovri::BaseMessage>& messa
   return ids;
 }
 
-// Runs `work` on a thread with a 64 KiB stack and waits for it: recursion
-// per level of data would overflow it.
-inline void RunOnSmallStack(const std::function<void()>& work) {
-  pthread_attr_t attr;
-  ASSERT_EQ(pthread_attr_init(&attr), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attr, 64 * 1024), 0);
-  pthread_t thread;
-  auto run = [](void* arg) -> void* {
-    (*static_cast<const std::function<void()>*>(arg))();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&work)), 0);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
-  pthread_attr_destroy(&attr);
-}
+// Runs `work` on a thread with a 64 KiB stack and waits for it.
+inline void RunOnSmallStack(const std::function<void()>& work) { TestSupport::RunOnStack(64 * 1024, work); }
 
 }  // namespace TestValues
 

@@ -165,20 +165,4 @@ TEST(NativeUnknownFields, WriteBackSharesValues) {
   EXPECT_EQ(none, nullptr);
 }
 
-struct Leaf : BaseNative {
-  int n = 0;
-};
-
-TEST(NativeOptionalPtr, SharesWithConstAndSharedPointers) {
-  EXPECT_FALSE(Tovri::OptionalPtr<const Leaf>());
-  Tovri::OptionalPtr<Leaf> made = Tovri::MakeOptionalPtr<Leaf>();
-  ASSERT_TRUE(made);
-  made->n = 4;
-  const Tovri::OptionalPtr<const Leaf> asConst = made;
-  EXPECT_EQ(asConst->n, 4);
-  EXPECT_EQ(made.use_count(), 2);
-  const std::shared_ptr<Leaf> shared = std::make_shared<Leaf>();
-  EXPECT_EQ(Tovri::OptionalPtr<const Leaf>(shared).get(), shared.get());
-}
-
 }  // namespace

@@ -18,7 +18,6 @@
 namespace {
 
 using Providers = TI::Kms::ProvidersSvc;
-using Reports = TI::Attestation::ReportsSvc;
 using Activation = std::shared_ptr<::Tovri::Core::AsyncActivation>;
 using ErrorPtr = std::shared_ptr<const ::Tovri::Data::ErrorValue>;
 template <class T>
@@ -68,14 +67,6 @@ struct FakeProviders : Providers::AsyncServiceInterface {
     native->keyId = "key-" + provider;
     info->nativeInfo = native;
     result(std::shared_ptr<const Providers::Info>(info));
-  }
-};
-
-struct FakeReports : Reports::AsyncServiceInterface {
-  int calls = 0;
-  void List(const Activation&, const Reports::ListMethod::ResultCbType& result) override {
-    ++calls;
-    result({});
   }
 };
 
@@ -203,15 +194,6 @@ TEST(ServiceProviders, GetAnswersTheUnionAndUpdateAcceptsAnUnsetNativeSpec) {
   ASSERT_EQ(served.impl->updated.size(), 1u);
   ASSERT_NE(served.impl->updated.front(), nullptr);
   EXPECT_FALSE(served.impl->updated.front()->nativeSpec);
-}
-
-TEST(ServiceReports, ListWithoutParametersSendsTheEmptyInput) {
-  Served<Reports, FakeReports> served;
-  const auto listed = Await<Ptrs<Reports::Summary>>([&](const auto& cb) { served.stub.List(nullptr, cb); });
-  EXPECT_EQ(listed.error, nullptr);
-  ASSERT_TRUE(listed.value);
-  EXPECT_TRUE(listed.value->empty());
-  EXPECT_EQ(served.impl->calls, 1);
 }
 
 }  // namespace
