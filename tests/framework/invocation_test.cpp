@@ -170,11 +170,12 @@ TEST(FwResultCallback, EmptiesItselfAfterTheFinalAnswer) {
   auto outerHeld = std::make_shared<int>(0);
   int depth = 0;
   AsyncApiResultCb nested;
-  nested = AsyncApiResultCb([outerHeld, &depth, &nested](const std::shared_ptr<const MethodResult>& r,
-                                                         const Progress& p, AsyncApiResultCb::Continuation&&) {
-    if (++depth == 1) nested(r, p);
-    EXPECT_EQ(outerHeld.use_count(), 2) << "still held at depth " << depth;
-  });
+  nested =
+      AsyncApiResultCb([outerHeld, &depth, &nested](const std::shared_ptr<const MethodResult>& r,
+                                                    const Progress& p, AsyncApiResultCb::Continuation&&) {
+        if (++depth == 1) nested(r, p);
+        EXPECT_EQ(outerHeld.use_count(), 2) << "still held at depth " << depth;
+      });
   nested(MethodResult::GetInstance(Str("done"), nullptr), FinalProgress());
   EXPECT_EQ(depth, 2);
   EXPECT_FALSE(nested);

@@ -200,9 +200,11 @@ TEST_F(ValueToNative, FailuresReportAndContinueOrStop) {
       {"pcrs", List(3, {MapEntry(Int(1), Blob({})), Int(2)}), kInvalidType, true},
       // A map entry is a structure value, even where a structure may come
       // as an error or a dynamic structure.
-      {"pcrs", List(3, {FilledEntry(::Tovri::Data::ErrorValue::GetInstance("map-entry"))}), kInvalidType, true},
+      {"pcrs", List(3, {FilledEntry(::Tovri::Data::ErrorValue::GetInstance("map-entry"))}), kInvalidType,
+       true},
       {"pcrs",
-       List(3, {MapEntry(Int(0), Blob({})), FilledEntry(::Tovri::Data::DynamicStructValue::GetInstance("map-entry"))}),
+       List(3, {MapEntry(Int(0), Blob({})),
+                FilledEntry(::Tovri::Data::DynamicStructValue::GetInstance("map-entry"))}),
        kInvalidType, true},
       {"pcrs", List(3, {Struct("map-entry", {{"value", Blob({})}})}), nullptr, true},
       {"pcrs", List(3, {Struct("map-entry", {{"key", Int(1)}})}), nullptr, true},

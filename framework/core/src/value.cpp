@@ -157,9 +157,7 @@ std::shared_ptr<ListValue> ListValue::GetInstance(int kind) { return std::make_s
 
 ListValue::~ListValue() { ContainerTeardown::Run(*this); }
 
-ValuePtr* ListValue::AppendSlot() {
-  return &elements_.emplace_back();
-}
+ValuePtr* ListValue::AppendSlot() { return &elements_.emplace_back(); }
 
 void ListValue::Append(ValuePtr element) { elements_.push_back(std::move(element)); }
 
