@@ -2,8 +2,8 @@
 """Writes the hand-made seed inputs of the fuzz targets into fuzz/corpus/.
 
 The byte layouts are those the targets read (see the comments at the top of
-format_properties.hpp, primitive_properties.hpp, check_properties.hpp and
-road_properties.hpp, and the opcodes of value_decoder.hpp). Seeds are named seed-*; inputs kept
+format_properties.hpp, primitive_properties.hpp, check_properties.hpp,
+road_properties.hpp and natural_json_properties.hpp, and the opcodes of value_decoder.hpp). Seeds are named seed-*; inputs kept
 from findings are named after the finding and are not touched here.
 
     python3 fuzz/make_seeds.py
@@ -225,6 +225,59 @@ def road_dictionary():
     (FUZZ / "dict" / "road.dict").write_text("".join(lines))
 
 
+# --- natural_json: definition index, limits flag, body ----------------------
+# Indices of NaturalDefinitions() (natural_json_properties.hpp): input and
+# output of each operation in its order, then the chain node.
+NATURAL_OPERATIONS = [
+    "kms.providers.list", "kms.providers.create", "kms.providers.update", "kms.providers.delete",
+    "kms.providers.get", "kms.services.list", "kms.services.get", "kms.services.create",
+    "kms.services.delete", "attestation.services.list", "attestation.services.get",
+    "attestation.services.create", "attestation.services.delete", "attestation.reports.list",
+    "tpm.list", "tpm.get", "tpm.endorsement_keys.list", "tpm.endorsement_keys.get", "tpm.event_log.get",
+]
+NATURAL_NODE = 2 * len(NATURAL_OPERATIONS)
+
+
+def natural(operation, body, output=False, small=False):
+    index = NATURAL_NODE if operation == "node" else 2 * NATURAL_OPERATIONS.index(operation) + output
+    return bytes([index, int(small)]) + body.encode()
+
+
+ADDRESS = '"address": {"hostname": "h.example", "port": 443}, "trusted_CA": {"cert_chain": ["MIIB"]}, "group": "g"'
+BANK = '{"algorithm": "SHA256", "pcrs": {"0": "qg==", "23": ""}}'
+NATURAL = {
+    "providers-create": natural("kms.providers.create",
+                                '{"spec": {"provider": "p", "native_spec": {"key_id": "k", "key_derivation_key": "s"}}}'),
+    "providers-create-null": natural("kms.providers.create", '{"spec": {"provider": "p", "native_spec": null}}'),
+    "providers-list-enums": natural("kms.providers.list",
+                                    '{"filter_spec": {"types": ["NATIVE"], "providers": ["a", "b"], "available": true}}'),
+    "providers-list-empty": natural("kms.providers.list", "{}"),
+    "providers-get-union": natural("kms.providers.get", '{"type": "NATIVE", "native_info": {"key_id": "k"}}',
+                                   output=True),
+    "providers-list-summaries": natural(
+        "kms.providers.list",
+        '[{"provider": "p", "available": true, "health": "OK", "details": '
+        '[{"id": "m", "default_message": "t", "args": ["1"], "localized": "l"}]}]', output=True),
+    "kms-services-create": natural("kms.services.create",
+                                   '{"spec": {' + ADDRESS + ', "api_client": {"client_id": "c", "client_secret": "x"}}}'),
+    "attestation-services-create": natural("attestation.services.create", '{"spec": {' + ADDRESS + '}}'),
+    "reports-list": natural("attestation.reports.list",
+                            '[{"report": "r", "type": "REPORTING_JWT", "reporting_jwt": '
+                            '{"service": "s", "group": "g", "jwt": "e30"}}]', output=True),
+    "tpm-get-map-object": natural("tpm.get", '{"major_version": 2, "minor_version": 0, "active": true, "banks": ['
+                                  + BANK + "]}", output=True),
+    "tpm-get-map-entries": natural("tpm.get", '{"major_version": 2, "minor_version": 0, "active": false, "banks": '
+                                   '[{"algorithm": "SM3_256", "pcrs": [{"key": -1, "value": "AAEC"}]}]}', output=True),
+    "event-log-blob": natural("tpm.event_log.get", '{"type": "TCG_CRYPTO_AGILE", "tcg_crypto_agile": "AQIDBA==", '
+                              '"truncated": false, "banks": [' + BANK + "]}", output=True),
+    "tpm-list-filter": natural("tpm.list", '{"filter": {"major_versions": [1, 2], "active": null}}'),
+    "node-chain": natural("node", '{"next": ' * 8 + "{}" + "}" * 8),
+    "node-chain-small-limits": natural("node", '{"next": ' * 8 + "{}" + "}" * 8, small=True),
+    "wrong-kind": natural("kms.services.create", '{"spec": {"address": {"hostname": 1}}}'),
+    "malformed": natural("kms.providers.create", '{"spec": '),
+}
+
+
 def write(target, seeds):
     directory = CORPUS / target
     directory.mkdir(parents=True, exist_ok=True)
@@ -241,4 +294,5 @@ if __name__ == "__main__":
     write("check-deep", CHECK_DEEP)
     write("road", ROAD)
     write("road-deep", ROAD_DEEP)
+    write("natural_json", NATURAL)
     road_dictionary()

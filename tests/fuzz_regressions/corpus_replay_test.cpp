@@ -13,6 +13,7 @@
 
 #include "check_properties.hpp"
 #include "format_properties.hpp"
+#include "natural_json_properties.hpp"
 #include "primitive_properties.hpp"
 #include "road_properties.hpp"
 #include "support/test_support.hpp"
@@ -79,5 +80,7 @@ void RunDeepRoad(const std::uint8_t* data, std::size_t size, DralFuzz::Verdict& 
 
 TEST(FuzzCorpusReplay, Road) { Replay("road", &RunRoad); }
 TEST(FuzzCorpusReplay, RoadDeepOnASmallStack) { Replay("road-deep", &RunDeepRoad, kSmallStack); }
+
+TEST(FuzzCorpusReplay, NaturalJson) { Replay("natural_json", &DralFuzz::CheckNaturalJsonCase, kSmallStack); }
 
 }  // namespace

@@ -1,9 +1,6 @@
 #include <tovri/http/natural_json.hpp>
 
-#include <pthread.h>
-
 #include <cmath>
-#include <functional>
 #include <limits>
 #include <string>
 
@@ -15,6 +12,8 @@
 #include <dral/trusted_infrastructure/hardware/tpm/event_log.hpp>
 #include <dral/trusted_infrastructure/kms/providers.hpp>
 #include <dral/trusted_infrastructure/kms/services.hpp>
+
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -303,22 +302,6 @@ TEST(NaturalRead, LimitsRefuseBeforeTheWork) {
   EXPECT_EQ(read.messages.front().id, "tovri.http.natural.too.deep");
 }
 
-// Runs `body` on a thread with a 1 MiB stack: a walk that recursed per level
-// would overflow it long before 100,000 levels.
-void OnSmallStack(std::function<void()> body) {
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, 1024 * 1024);
-  pthread_t thread;
-  auto run = [](void* arg) -> void* {
-    (*static_cast<std::function<void()>*>(arg))();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attr, run, &body), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attr);
-}
-
 // node { next: optional<node> }, the shape of a self-referring structure,
 // nested `depth` levels: as text (unset optional fields are written absent,
 // so the innermost node is {}) and as a value.
@@ -349,7 +332,9 @@ Chain MakeChain(std::size_t depth) {
 }
 
 TEST(NaturalRoundTrip, DeepChainsWithoutRecursion) {
-  OnSmallStack([] {
+  // 1 MiB of stack: a walk that recursed per level would overflow it long
+  // before 100,000 levels.
+  Dral::TestSupport::RunOnStack(1024 * 1024, [] {
     // The writer at any depth; the reader refuses 100,000 levels by the limit.
     const Chain deep = MakeChain(100000);
     EXPECT_EQ(WriteNatural(deep.value, *deep.def).text, deep.text);

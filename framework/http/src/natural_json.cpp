@@ -80,15 +80,16 @@ bool DecodeBase64(std::string_view text, Data::Blob& out) {
 // ---------------------------------------------------------------- paths
 
 // JSON paths of the values being read, kept as a table of nodes naming their
-// parent: one node per value, rendered only for a message.
+// parent: one node per value, rendered only for a message. Keys are views
+// into the parsed document, which outlives the table.
 class PathTable {
  public:
   std::size_t Key(std::size_t parent, std::string_view key) {
-    nodes_.push_back(Node{parent, std::string(key), 0, false});
+    nodes_.push_back(Node{parent, key, 0, false});
     return nodes_.size() - 1;
   }
   std::size_t Index(std::size_t parent, std::size_t index) {
-    nodes_.push_back(Node{parent, std::string(), index, true});
+    nodes_.push_back(Node{parent, {}, index, true});
     return nodes_.size() - 1;
   }
 
@@ -101,9 +102,10 @@ class PathTable {
       if (n.isIndex) {
         out += "[" + std::to_string(n.index) + "]";
       } else if (IsPlainKey(n.key)) {
-        out += "." + n.key;
+        out += ".";
+        out += n.key;
       } else {
-        out += "[" + json::serialize(json::string_view(n.key)) + "]";
+        out += "[" + json::serialize(json::string_view(n.key.data(), n.key.size())) + "]";
       }
     }
     return out;
@@ -112,12 +114,12 @@ class PathTable {
  private:
   struct Node {
     std::size_t parent;
-    std::string key;
+    std::string_view key;
     std::size_t index;
     bool isIndex;
   };
 
-  static bool IsPlainKey(const std::string& key) {
+  static bool IsPlainKey(std::string_view key) {
     if (key.empty() || (key[0] >= '0' && key[0] <= '9')) return false;
     return std::all_of(key.begin(), key.end(), [](char c) {
       return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
@@ -170,10 +172,6 @@ const char* Expected(int code) {
     case Data::kString:
     case Data::kSecret:
       return "a string";
-    case Data::kStruct:
-      return "an object";
-    case Data::kList:
-      return "an array";
     default:
       return "a value";
   }
@@ -294,11 +292,11 @@ class Reader {
       const std::string key(member.key());
       const auto field = def.GetFields().find(key);
       if (field == def.GetFields().end()) {
-        return Fail(paths_.Key(item.path, key), "tovri.http.natural.field.unknown",
+        return Fail(paths_.Key(item.path, member.key()), "tovri.http.natural.field.unknown",
                     "structure " + def.GetName() + " has no such field");
       }
       if (!Push(&member.value(), field->second.get(), structure->ReserveField(key),
-                paths_.Key(item.path, key))) {
+                paths_.Key(item.path, member.key()))) {
         return false;
       }
     }
