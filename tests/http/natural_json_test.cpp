@@ -9,6 +9,7 @@
 #include <dral/trusted_infrastructure/attestation/reports.hpp>
 #include <dral/trusted_infrastructure/attestation/services.hpp>
 #include <dral/trusted_infrastructure/hardware/tpm.hpp>
+#include <dral/trusted_infrastructure/hardware/tpm/endorsement_keys.hpp>
 #include <dral/trusted_infrastructure/hardware/tpm/event_log.hpp>
 #include <dral/trusted_infrastructure/kms/providers.hpp>
 #include <dral/trusted_infrastructure/kms/services.hpp>
@@ -160,7 +161,22 @@ TEST(NaturalRoundTrip, PackageOutputs) {
   report->reportingJwt = jwt;
   std::list<std::shared_ptr<const TI::Attestation::ReportsSvc::Summary>> reports{report};
 
+  KmsServices::Info kmsService;
+  kmsService.address = AddressSpec<KmsServices>("kms", 1)->address;
+  kmsService.trustedCA = std::make_shared<TI::X509CertChain>();
+  auto clientInfo = std::make_shared<TI::ApiClientInfo>();
+  clientInfo->clientId = "c";
+  clientInfo->clientGroup = std::string("");
+  kmsService.apiClient = clientInfo;
+
+  auto key = std::make_shared<TI::Hardware::Tpm::EndorsementKeysSvc::Summary>();
+  key->key = "ek";
+  key->type = TI::Hardware::Tpm::EndorsementKeysSvc::Type::ECC_NIST_P_256;
+  std::list<std::shared_ptr<const TI::Hardware::Tpm::EndorsementKeysSvc::Summary>> keys{key};
+
   const std::pair<ValuePtr, Data::DefinitionPtr> cases[] = {
+      {ToValue(kmsService), KmsServices::GetMethod::outputDef()},
+      {ToValue(keys), TI::Hardware::Tpm::EndorsementKeysSvc::ListMethod::outputDef()},
       {ToValue(tpm), TI::Hardware::TpmSvc::GetMethod::outputDef()},
       {ToValue(log), TI::Hardware::Tpm::EventLogSvc::GetMethod::outputDef()},
       {ToValue(provider), Providers::GetMethod::outputDef()},
