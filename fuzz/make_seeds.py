@@ -9,11 +9,15 @@ from findings are named after the finding and are not touched here.
     python3 fuzz/make_seeds.py
 """
 import pathlib
-import tomllib
+import sys
 
 FUZZ = pathlib.Path(__file__).resolve().parent
 CORPUS = FUZZ / "corpus"
 CATALOGUE = FUZZ.parent / "catalogue"
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(FUZZ.parent / "generator"))
+from tigen.loader import load  # noqa: E402
 
 # --- format: head byte, arguments, template ------------------------------------
 STRING, POINTER, ARRAY = 0, 1, 2
@@ -210,16 +214,13 @@ def road_dictionary():
     words = {"operation-input", "map-entry", "key", "value", "messages", "unknownFields", "_UNKNOWN",
              "com.corvane.tovri.std.errors.invalid_argument", "com.corvane.tovri.std.errors.not_found",
              "com.corvane.tovri.std.errors.internal_server_error"}
-    for path in sorted(CATALOGUE.rglob("*.toml")):
-        catalogue = tomllib.loads(path.read_text())
-        for scope in catalogue.get("service", []) + catalogue.get("types", []):
-            prefix = scope.get("id") or scope.get("wire")
-            for structure in scope.get("structure", []):
-                if prefix:
-                    words.add(f"{prefix}.{structure['wire']}")
-                words.update(field["wire"] for field in structure.get("fields", []))
-            for enumeration in scope.get("enumeration", []):
-                words.update(enumeration.get("constants", []))
+    # The loader fills in the keys the catalogue leaves to derivation.
+    package = load(CATALOGUE)
+    for structure in package.structures():
+        words.add(structure.wire)
+        words.update(field.wire for field in structure.fields)
+    for enumeration in package.enumerations():
+        words.update(enumeration.constants)
     lines = ["# Wire names of the trusted-infrastructure package (made by fuzz/make_seeds.py).\n"]
     lines += [f"\"{word}\"\n" for word in sorted(words)]
     (FUZZ / "dict" / "road.dict").write_text("".join(lines))
