@@ -126,6 +126,22 @@ inline bool UndeclaredWhereValidated(const DataDefinition& input, const ValuePtr
   return false;
 }
 
+// What an optional or union case definition leads to: its content's
+// definition with the content of a set optional value, or with the value
+// itself when it comes bare. False for an unset optional: nothing to follow.
+inline bool OptionalContent(const DataDefinition* expected, const DataValue* found,
+                            std::pair<const DataDefinition*, const DataValue*>& next) {
+  next.first = expected->GetType() == kOptional
+                   ? static_cast<const OptionalDefinition*>(expected)->GetElement().get()
+                   : static_cast<const UnionCaseDefinition*>(expected)->GetCase().get();
+  next.second = found;
+  if (auto* optional = dynamic_cast<const OptionalValue*>(found)) {
+    if (!optional->IsSet()) return false;
+    next.second = optional->GetValue().get();
+  }
+  return true;
+}
+
 // Whether a map entry comes as an error or a dynamic structure: the value
 // check passes it (it does not insist on structure names) but the conversion
 // takes only structure values as map entries.
@@ -147,14 +163,8 @@ inline bool LooseMapEntry(const DefinitionPtr& definition, const ValuePtr& value
         }
       }
     } else if (kind == kOptional || kind == kUnionCase) {
-      const DataDefinition* content =
-          kind == kOptional ? static_cast<const OptionalDefinition*>(expected)->GetElement().get()
-                            : static_cast<const UnionCaseDefinition*>(expected)->GetCase().get();
-      if (auto* optional = dynamic_cast<const OptionalValue*>(found)) {
-        if (optional->IsSet()) pending.emplace_back(content, optional->GetValue().get());
-      } else {
-        pending.emplace_back(content, found);
-      }
+      std::pair<const DataDefinition*, const DataValue*> content;
+      if (OptionalContent(expected, found, content)) pending.push_back(content);
     } else if (kind == kList) {
       auto* list = dynamic_cast<const ListValue*>(found);
       if (!list) continue;
@@ -206,14 +216,8 @@ inline bool StrictMismatch(const DefinitionPtr& definition, const ValuePtr& valu
       }
     } else if (kind == kOptional || kind == kUnionCase) {
       if (text) continue;
-      const DataDefinition* content =
-          kind == kOptional ? static_cast<const OptionalDefinition*>(expected)->GetElement().get()
-                            : static_cast<const UnionCaseDefinition*>(expected)->GetCase().get();
-      if (auto* optional = dynamic_cast<const OptionalValue*>(found)) {
-        if (optional->IsSet()) pending.emplace_back(content, optional->GetValue().get());
-      } else {
-        pending.emplace_back(content, found);
-      }
+      std::pair<const DataDefinition*, const DataValue*> content;
+      if (OptionalContent(expected, found, content)) pending.push_back(content);
     } else if (kind == kList) {
       if (text || dynamic_cast<const CompoundValue*>(found)) continue;  // a map may come as a structure
       auto* list = dynamic_cast<const ListValue*>(found);
