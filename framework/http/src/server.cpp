@@ -195,7 +195,7 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
     beast::string_view target = request.target();
     target = target.substr(0, target.find('?'));
     if (target == kHealthPath) {
-      if (request.method() != http::verb::get && request.method() != http::verb::head) {
+      if (request.method() != http::verb::get) {
         return Reject(http::status::method_not_allowed, kUnsupportedId, "use GET", "GET");
       }
       return Respond(http::status::ok, "{\"status\":\"ok\"}");
