@@ -142,7 +142,11 @@ class Call : public std::enable_shared_from_this<Call> {
 
   void Write() {
     request_.emplace(http::verb::post, target_, 11);
-    request_->set(http::field::host, state_->options.host + ":" + std::to_string(state_->options.port));
+    // An IPv6 literal is bracketed in the Host header.
+    const std::string& host = state_->options.host;
+    const bool v6 = host.find(':') != std::string::npos;
+    request_->set(http::field::host,
+                  (v6 ? "[" + host + "]" : host) + ":" + std::to_string(state_->options.port));
     request_->set(http::field::content_type, kJsonMediaType);
     request_->set(http::field::accept, std::string(kNdjsonMediaType) + ", " + kJsonMediaType);
     request_->keep_alive(true);

@@ -128,6 +128,18 @@ TEST(HttpClient, CarriesValuesProgressErrorsAndProperties) {
   EXPECT_EQ(error.Reports().size(), 2u);
 }
 
+TEST(HttpClient, ReachesAServerOnIpv6Loopback) {
+  RunningServer running(Echo(), {}, "::1");
+  Http::ClientOptions options = To(running.port);
+  options.host = "::1";
+  Http::Client client(options);
+  Outcome outcome;
+  client.Invoke(Method(), Data::StringValue::GetInstance("v6"), nullptr, outcome.Callback());
+  const ResultPtr result = outcome.Wait();
+  ASSERT_TRUE(result && result->GetOutput()) << ErrorId(result);
+  EXPECT_TRUE(Data::Equal(*result->GetOutput(), *Data::StringValue::GetInstance("v6")));
+}
+
 TEST(HttpClient, ManyThreadsShareOneClient) {
   RunningServer running(Echo());
   Http::ClientOptions options = To(running.port);
