@@ -1,4 +1,4 @@
-# Installation: the three libraries, the public headers (source and
+# Installation: the four libraries, the public headers (source and
 # generated), the CMake package DralTovriBindings and the pkg-config file
 # dral-tovri-bindings.pc. Both package files are relocatable: they locate
 # the prefix from their own position.
@@ -7,24 +7,25 @@ include(CMakePackageConfigHelpers)
 set(DRAL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/DralTovriBindings
     CACHE STRING "Install directory of the CMake package files, relative to the prefix")
 
-# Exported as Tovri::core, Tovri::std_bindings and Dral::tovri_bindings, the
-# names the targets already have inside this build.
+# Exported as Tovri::core, Tovri::std_bindings, Tovri::http and
+# Dral::tovri_bindings, the names the targets already have inside this build.
 set_target_properties(tovri_core PROPERTIES EXPORT_NAME core)
+set_target_properties(tovri_http PROPERTIES EXPORT_NAME http)
 set_target_properties(tovri_std_bindings PROPERTIES EXPORT_NAME std_bindings)
 set_target_properties(dral_tovri_bindings PROPERTIES EXPORT_NAME tovri_bindings)
-foreach(target tovri_core tovri_std_bindings dral_tovri_bindings)
+foreach(target tovri_core tovri_std_bindings tovri_http dral_tovri_bindings)
   target_compile_features(${target} PUBLIC cxx_std_17)
 endforeach()
 # The installed libraries find each other next to themselves, wherever the
 # prefix is moved to.
-set_target_properties(tovri_std_bindings dral_tovri_bindings PROPERTIES INSTALL_RPATH "$ORIGIN")
+set_target_properties(tovri_std_bindings tovri_http dral_tovri_bindings PROPERTIES INSTALL_RPATH "$ORIGIN")
 
-install(TARGETS tovri_core tovri_std_bindings EXPORT TovriTargets
+install(TARGETS tovri_core tovri_std_bindings tovri_http EXPORT TovriTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS dral_tovri_bindings EXPORT DralTovriBindingsTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
-foreach(root IN LISTS DRAL_PUBLIC_INCLUDE_ROOTS DRAL_GENERATED_INCLUDE_DIR)
+foreach(root IN LISTS DRAL_PUBLIC_INCLUDE_ROOTS DRAL_HTTP_INCLUDE_ROOT DRAL_GENERATED_INCLUDE_DIR)
   install(DIRECTORY ${root}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} OPTIONAL
           FILES_MATCHING PATTERN "*.hpp" PATTERN "*.h")
 endforeach()
@@ -72,3 +73,6 @@ endforeach()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/dral-tovri-bindings.pc.in
                ${PROJECT_BINARY_DIR}/dral-tovri-bindings.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/dral-tovri-bindings.pc DESTINATION ${DRAL_PC_DIR})
+# The transport has a file of its own: the bindings do not need it.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/tovri-http.pc.in ${PROJECT_BINARY_DIR}/tovri-http.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/tovri-http.pc DESTINATION ${DRAL_PC_DIR})

@@ -27,6 +27,9 @@ if(STEP STREQUAL "install")
       ${LIBDIR}/libdral-tovri-bindings.so
       ${LIBDIR}/libtovri-core.so.2
       ${LIBDIR}/libtovri-std-bindings.so.2
+      ${LIBDIR}/libtovri-http.so.2
+      ${LIBDIR}/pkgconfig/tovri-http.pc
+      include/tovri/http/lossless_json.hpp
       ${LIBDIR}/cmake/DralTovriBindings/DralTovriBindingsConfig.cmake
       ${LIBDIR}/cmake/DralTovriBindings/DralTovriBindingsConfigVersion.cmake
       ${LIBDIR}/pkgconfig/dral-tovri-bindings.pc
@@ -53,7 +56,7 @@ elseif(STEP STREQUAL "pkg_config")
   file(MAKE_DIRECTORY ${dir})
   find_program(PKG_CONFIG pkg-config REQUIRED)
   set(ENV{PKG_CONFIG_PATH} ${PREFIX}/${LIBDIR}/pkgconfig)
-  execute_process(COMMAND ${PKG_CONFIG} --cflags --libs dral-tovri-bindings
+  execute_process(COMMAND ${PKG_CONFIG} --cflags --libs dral-tovri-bindings tovri-http
                   OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "pkg-config does not know dral-tovri-bindings")

@@ -1,8 +1,10 @@
 // Uses each installed library the way an application would: a structure
 // value from the core, the wire name of a standard type from the standard
-// bindings, and a generated type of the package converted from that value by
-// the bindings. Exits non-zero, naming the check, on a mismatch.
+// bindings, a generated type of the package converted from that value by
+// the bindings, and that value through the transport's JSON shape. Exits
+// non-zero, naming the check, on a mismatch.
 #include <dral/tovri_bindings.hpp>
+#include <tovri/http/lossless_json.hpp>
 
 #include <cstdio>
 #include <list>
@@ -53,5 +55,10 @@ int main() {
   Check(native.keyId == "key-1", "the converted NativeProviderInfo lost its key id");
 
   if (failures == 0) std::puts("consumer: ok");
+  std::string error;
+  const auto back =
+      Tovri::Http::ReadLosslessJson(Tovri::Http::ToLosslessJson(*info), Tovri::Http::JsonLimits(), error);
+  Check(back && Tovri::Data::Equal(*back, *info), "the transport's lossless JSON does not round-trip");
+
   return failures == 0 ? 0 : 1;
 }

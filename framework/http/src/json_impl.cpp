@@ -1,0 +1,2 @@
+// Boost.JSON in its header-only form: its definitions are compiled once, here.
+#include <boost/json/src.hpp>

@@ -1,0 +1,481 @@
+#include <tovri/http/lossless_json.hpp>
+
+#include <openssl/evp.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "json_detail.hpp"
+
+namespace Tovri {
+namespace Http {
+
+namespace json = boost::json;
+using Data::DataValue;
+using Data::ValuePtr;
+
+namespace {
+
+// The item list is flat whatever the depth of the value; the envelope
+// around it adds a few levels.
+constexpr std::size_t kMaxJsonDepth = 8;
+
+const char* ListKindName(int kind) {
+  switch (kind) {
+    case Data::ListValue::kListKind:
+      return "list";
+    case Data::ListValue::kSetKind:
+      return "set";
+    case Data::ListValue::kMapKind:
+      return "map";
+    default:
+      return nullptr;
+  }
+}
+
+void AppendBase64(const Data::Blob& blob, std::string& out) {
+  out.push_back('"');
+  const std::size_t start = out.size();
+  // EVP_EncodeBlock writes 4 characters per 3 bytes and a terminating zero.
+  out.resize(start + 4 * ((blob.size() + 2) / 3) + 1);
+  const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[start]), blob.data(),
+                                      static_cast<int>(blob.size()));
+  out.resize(start + static_cast<std::size_t>(written));
+  out.push_back('"');
+}
+
+bool DecodeBase64(std::string_view text, Data::Blob& out) {
+  if (text.size() % 4 != 0) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool alphabet =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+    // Padding only in the last two places.
+    if (!alphabet && !(c == '=' && i + 2 >= text.size())) return false;
+  }
+  std::size_t padding = 0;
+  if (!text.empty() && text.back() == '=') ++padding;
+  if (text.size() >= 2 && text[text.size() - 2] == '=') {
+    if (padding == 0) return false;
+    ++padding;
+  }
+  out.resize(text.size() / 4 * 3);
+  if (text.empty()) return true;
+  const int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                                static_cast<int>(text.size()));
+  if (n < 0) return false;
+  out.resize(static_cast<std::size_t>(n) - padding);
+  return true;
+}
+
+void AppendDouble(double d, std::string& out) {
+  if (std::isnan(d)) {
+    out += "\"nan\"";
+  } else if (std::isinf(d)) {
+    out += d > 0 ? "\"inf\"" : "\"-inf\"";
+  } else if (d == 0 && std::signbit(d)) {
+    out += "\"-0\"";
+  } else {
+    out += json::serialize(json::value(d));
+  }
+}
+
+// One step of the writer: a value to write, or a field name to write before
+// its value.
+struct WriteTask {
+  const DataValue* value = nullptr;
+  const std::string* key = nullptr;
+};
+
+// Writes the pre-order item list: a tag per value, then its operands, then
+// its children.
+class Writer {
+ public:
+  explicit Writer(std::string& out) : out_(out) {}
+
+  void Run(const DataValue* root) {
+    out_.push_back('[');
+    tasks_.push_back(WriteTask{root, nullptr});
+    bool first = true;
+    while (!tasks_.empty()) {
+      const WriteTask task = tasks_.back();
+      tasks_.pop_back();
+      if (!first) out_.push_back(',');
+      first = false;
+      if (task.key) {
+        Detail::AppendJsonString(*task.key, out_);
+      } else {
+        Write(task.value);
+      }
+    }
+    out_.push_back(']');
+  }
+
+ private:
+  void Tag(const char* tag) {
+    out_.push_back('"');
+    out_ += tag;
+    out_ += "\",";
+  }
+  void Count(std::size_t n) { out_ += std::to_string(n); }
+
+  void Write(const DataValue* value) {
+    if (!value) {
+      out_ += "null";
+      return;
+    }
+    switch (value->GetType()) {
+      case Data::kVoid:
+        out_ += "\"void\"";
+        return;
+      case Data::kInteger:
+        Tag("int");
+        out_ += std::to_string(static_cast<const Data::IntegerValue*>(value)->GetValue());
+        return;
+      case Data::kDouble:
+        Tag("double");
+        AppendDouble(static_cast<const Data::DoubleValue*>(value)->GetValue(), out_);
+        return;
+      case Data::kBoolean:
+        Tag("bool");
+        out_ += static_cast<const Data::BooleanValue*>(value)->GetValue() ? "true" : "false";
+        return;
+      case Data::kBlob:
+        Tag("blob");
+        AppendBase64(static_cast<const Data::BlobValue*>(value)->GetValue(), out_);
+        return;
+      case Data::kString:
+        Tag("string");
+        Detail::AppendJsonString(static_cast<const Data::StringValue*>(value)->GetValue(), out_);
+        return;
+      case Data::kSecret:
+        Tag("secret");
+        Detail::AppendJsonString(static_cast<const Data::SecretValue*>(value)->GetValue().Reveal(), out_);
+        return;
+      case Data::kOptional: {
+        const auto* optional = static_cast<const Data::OptionalValue*>(value);
+        if (!optional->IsSet()) {
+          out_ += "\"unset\"";
+          return;
+        }
+        out_ += "\"optional\"";
+        tasks_.push_back(WriteTask{optional->GetValue().get(), nullptr});
+        return;
+      }
+      case Data::kList: {
+        const auto* list = static_cast<const Data::ListValue*>(value);
+        if (const char* name = ListKindName(list->GetKind())) {
+          Tag(name);
+        } else {
+          Tag("listkind");
+          out_ += std::to_string(list->GetKind());
+          out_.push_back(',');
+        }
+        const auto& elements = list->GetElements();
+        Count(elements.size());
+        for (std::size_t i = elements.size(); i-- > 0;)
+          tasks_.push_back(WriteTask{elements[i].get(), nullptr});
+        return;
+      }
+      case Data::kError:
+      case Data::kStruct:
+      case Data::kDynamicStruct: {
+        const auto* compound = static_cast<const Data::CompoundValue*>(value);
+        const int type = value->GetType();
+        Tag(type == Data::kError ? "error" : type == Data::kStruct ? "struct" : "dynamic");
+        Detail::AppendJsonString(compound->GetName(), out_);
+        out_.push_back(',');
+        const auto& fields = compound->GetFields();
+        Count(fields.size());
+        for (auto it = fields.rbegin(); it != fields.rend(); ++it) {
+          tasks_.push_back(WriteTask{it->second.get(), nullptr});
+          tasks_.push_back(WriteTask{nullptr, &it->first});
+        }
+        return;
+      }
+      default:
+        out_ += "null";
+        return;
+    }
+  }
+
+  std::string& out_;
+  std::vector<WriteTask> tasks_;
+};
+
+// An open container while reading: where its next child goes and how many
+// are still to come.
+struct OpenContainer {
+  std::shared_ptr<Data::ListValue> list;
+  std::shared_ptr<Data::CompoundValue> compound;
+  Data::OptionalValue* optional = nullptr;
+  std::size_t remaining = 0;
+};
+
+class Reader {
+ public:
+  Reader(const json::array& items, const JsonLimits& limits, std::string& error)
+      : items_(items), limits_(limits), error_(error) {}
+
+  ValuePtr Run() {
+    ValuePtr root;
+    if (!ReadValue(&root)) return nullptr;
+    while (!open_.empty()) {
+      OpenContainer& top = open_.back();
+      if (top.remaining == 0) {
+        open_.pop_back();
+        continue;
+      }
+      --top.remaining;
+      ValuePtr* slot = nullptr;
+      if (top.list) {
+        slot = top.list->AppendSlot();
+      } else if (top.compound) {
+        const json::string* key = Next() ? next_->if_string() : nullptr;
+        if (!key) {
+          Fail("a field name");
+          return nullptr;
+        }
+        const std::string_view name(key->data(), key->size());
+        if (top.compound->FindSlot(name)) {
+          Fail("a field name not given before");
+          return nullptr;
+        }
+        slot = top.compound->ReserveField(name);
+      } else {
+        slot = &top.optional->value();
+      }
+      if (!ReadValue(slot)) return nullptr;
+    }
+    if (position_ != items_.size()) {
+      Fail("the end of the value");
+      return nullptr;
+    }
+    return root;
+  }
+
+ private:
+  bool Fail(const std::string& expected) {
+    error_ = "malformed lossless value: expected " + expected + " at item " + std::to_string(position_);
+    return false;
+  }
+  bool Refuse(const std::string& what) {
+    error_ = what;
+    return false;
+  }
+  bool Next() {
+    if (position_ >= items_.size()) return false;
+    next_ = &items_[position_++];
+    return true;
+  }
+  bool NextCount(std::size_t& count) {
+    if (!Next()) return Fail("a count");
+    if (!next_->is_int64() || next_->get_int64() < 0) return Fail("a count");
+    count = static_cast<std::size_t>(next_->get_int64());
+    // Each child takes at least one item; a count beyond them is a lie.
+    if (count > items_.size() - position_) return Fail("as many items as the count");
+    return true;
+  }
+  bool Open(OpenContainer container) {
+    // Its children sit one level below the containers now open.
+    if (container.remaining > 0 && open_.size() + 2 > limits_.maxDepth) {
+      return Refuse("value nested deeper than " + std::to_string(limits_.maxDepth) + " levels");
+    }
+    open_.push_back(std::move(container));
+    return true;
+  }
+
+  // Reads the tag and operands of one value into `slot`; a container is left
+  // open for its children.
+  bool ReadValue(ValuePtr* slot) {
+    if (++values_ > limits_.maxElements) {
+      return Refuse("more than " + std::to_string(limits_.maxElements) + " values");
+    }
+    if (!Next() || !next_->is_string()) return Fail("a value tag");
+    const json::string& tag = next_->get_string();
+    if (tag == "void") {
+      *slot = Data::VoidValue::GetInstance();
+      return true;
+    }
+    if (tag == "unset") {
+      *slot = Data::OptionalValue::GetInstance();
+      return true;
+    }
+    if (tag == "optional") {
+      auto optional = std::make_shared<Data::OptionalValue>();
+      *slot = optional;
+      OpenContainer open;
+      open.optional = optional.get();
+      open.remaining = 1;
+      return Open(std::move(open));
+    }
+    if (tag == "list" || tag == "set" || tag == "map" || tag == "listkind") {
+      int kind = tag == "list"  ? Data::ListValue::kListKind
+                 : tag == "set" ? Data::ListValue::kSetKind
+                                : Data::ListValue::kMapKind;
+      if (tag == "listkind") {
+        if (!Next() || !next_->is_int64() || next_->get_int64() < std::numeric_limits<int>::min() ||
+            next_->get_int64() > std::numeric_limits<int>::max()) {
+          return Fail("a list kind");
+        }
+        kind = static_cast<int>(next_->get_int64());
+      }
+      OpenContainer open;
+      if (!NextCount(open.remaining)) return false;
+      open.list = Data::ListValue::GetInstance(kind);
+      *slot = open.list;
+      return Open(std::move(open));
+    }
+    if (tag == "struct" || tag == "dynamic" || tag == "error") {
+      const bool isStruct = tag == "struct";
+      const bool isDynamic = tag == "dynamic";
+      if (!Next() || !next_->is_string()) return Fail("a name");
+      std::string name(next_->get_string().data(), next_->get_string().size());
+      OpenContainer open;
+      if (!NextCount(open.remaining)) return false;
+      if (isStruct) {
+        open.compound = std::make_shared<Data::StructValue>(std::move(name));
+      } else if (isDynamic) {
+        open.compound = std::make_shared<Data::DynamicStructValue>(std::move(name));
+      } else {
+        open.compound = std::make_shared<Data::ErrorValue>(std::move(name));
+      }
+      *slot = open.compound;
+      return Open(std::move(open));
+    }
+    // The primitives: one operand each.
+    const std::string kind(tag.data(), tag.size());
+    if (kind != "int" && kind != "double" && kind != "bool" && kind != "blob" && kind != "string" &&
+        kind != "secret") {
+      --position_;
+      return Fail("a known value tag");
+    }
+    if (!Next()) return Fail("the operand of " + kind);
+    const json::value& v = *next_;
+    if (kind == "int") {
+      if (v.is_int64()) {
+        *slot = Data::IntegerValue::GetInstance(v.get_int64());
+        return true;
+      }
+      return Fail("an integer in the 64-bit range");
+    }
+    if (kind == "double") return ReadDouble(v, slot);
+    if (kind == "bool") {
+      if (!v.is_bool()) return Fail("true or false");
+      *slot = Data::BooleanValue::GetInstance(v.get_bool());
+      return true;
+    }
+    if (kind == "blob") {
+      Data::Blob blob;
+      if (!v.is_string() ||
+          !DecodeBase64(std::string_view(v.get_string().data(), v.get_string().size()), blob)) {
+        return Fail("base64 text");
+      }
+      *slot = Data::BlobValue::GetInstance(std::move(blob));
+      return true;
+    }
+    if (kind == "string" || kind == "secret") {
+      if (!v.is_string()) return Fail("a JSON string");
+      std::string text(v.get_string().data(), v.get_string().size());
+      if (kind == "string") {
+        *slot = Data::StringValue::GetInstance(std::move(text));
+      } else {
+        *slot = Data::SecretValue::GetInstance(SecretString(std::move(text)));
+      }
+      return true;
+    }
+    return Fail("a known value tag");
+  }
+
+  bool ReadDouble(const json::value& v, ValuePtr* slot) {
+    double d = 0;
+    if (v.is_double()) {
+      d = v.get_double();
+    } else if (v.is_int64()) {
+      d = static_cast<double>(v.get_int64());
+    } else if (v.is_uint64()) {
+      d = static_cast<double>(v.get_uint64());
+    } else if (v.is_string() && v.get_string() == "nan") {
+      d = std::numeric_limits<double>::quiet_NaN();
+    } else if (v.is_string() && v.get_string() == "inf") {
+      d = std::numeric_limits<double>::infinity();
+    } else if (v.is_string() && v.get_string() == "-inf") {
+      d = -std::numeric_limits<double>::infinity();
+    } else if (v.is_string() && v.get_string() == "-0") {
+      d = -0.0;
+    } else {
+      return Fail("a number, \"nan\", \"inf\", \"-inf\" or \"-0\"");
+    }
+    *slot = Data::DoubleValue::GetInstance(d);
+    return true;
+  }
+
+  const json::array& items_;
+  const JsonLimits& limits_;
+  std::string& error_;
+  std::vector<OpenContainer> open_;
+  std::size_t position_ = 0;
+  const json::value* next_ = nullptr;
+  std::size_t values_ = 0;
+};
+
+}  // namespace
+
+namespace Detail {
+
+void AppendJsonString(std::string_view text, std::string& out) {
+  out += json::serialize(json::string_view(text.data(), text.size()));
+}
+
+bool ParseDocument(std::string_view text, const JsonLimits& limits, const json::storage_ptr& storage,
+                   json::value& out, std::string& error) {
+  if (text.size() > limits.maxBytes) {
+    error = "body larger than " + std::to_string(limits.maxBytes) + " bytes";
+    return false;
+  }
+  json::parse_options options;
+  options.max_depth = kMaxJsonDepth;
+  // Strings are bytes to the framework; they cross unchanged.
+  options.allow_invalid_utf8 = true;
+  boost::system::error_code ec;
+  out = json::parse(json::string_view(text.data(), text.size()), ec, storage, options);
+  if (ec) {
+    error = "malformed JSON: " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+ValuePtr ValueFromJson(const json::value& node, const JsonLimits& limits, std::string& error) {
+  const json::array* items = node.if_array();
+  if (!items) {
+    error = "malformed lossless value: expected a JSON array of items";
+    return nullptr;
+  }
+  return Reader(*items, limits, error).Run();
+}
+
+}  // namespace Detail
+
+void WriteLosslessJson(const DataValue& value, std::string& out) { Writer(out).Run(&value); }
+
+std::string ToLosslessJson(const DataValue& value) {
+  std::string out;
+  WriteLosslessJson(value, out);
+  return out;
+}
+
+ValuePtr ReadLosslessJson(std::string_view text, const JsonLimits& limits, std::string& error) {
+  // A stack-local monotonic resource: the document is released at once,
+  // without a recursive walk over its nodes.
+  json::monotonic_resource resource;
+  json::storage_ptr storage(&resource);
+  json::value document(storage);
+  if (!Detail::ParseDocument(text, limits, storage, document, error)) return nullptr;
+  return Detail::ValueFromJson(document, limits, error);
+}
+
+}  // namespace Http
+}  // namespace Tovri
