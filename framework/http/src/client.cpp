@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/optional.hpp>
@@ -15,6 +16,7 @@
 #include <tovri/http/wire.hpp>
 
 #include "envelope.hpp"
+#include "security_detail.hpp"
 
 namespace Tovri {
 namespace Http {
@@ -44,9 +46,29 @@ bool PathSafe(const std::string& name) {
   return true;
 }
 
+using TlsStream = net::ssl::stream<beast::tcp_stream>;
+
+// A plain or a TLS connection; `handshaken` once TLS is up.
 struct Connection {
-  explicit Connection(net::io_context& ioc) : stream(net::make_strand(ioc)) {}
-  beast::tcp_stream stream;
+  Connection(net::io_context& ioc, net::ssl::context* tls) {
+    if (tls) {
+      secure.emplace(net::make_strand(ioc), *tls);
+    } else {
+      plain.emplace(net::make_strand(ioc));
+    }
+  }
+  beast::tcp_stream& lowest() { return secure ? secure->next_layer() : *plain; }
+  // Runs `op` on whichever stream this is.
+  template <class Op>
+  void With(Op&& op) {
+    if (secure) {
+      op(*secure);
+    } else {
+      op(*plain);
+    }
+  }
+  boost::optional<beast::tcp_stream> plain;
+  boost::optional<TlsStream> secure;
   beast::flat_buffer buffer;
 };
 
@@ -57,6 +79,8 @@ struct State {
   explicit State(ClientOptions o) : ioc(std::make_shared<net::io_context>()), options(std::move(o)) {}
   std::shared_ptr<net::io_context> ioc;
   const ClientOptions options;
+  std::shared_ptr<net::ssl::context> tls;  // null for plain HTTP
+  std::string tlsError;                    // why TLS could not be set up
   std::mutex mutex;
   bool closing = false;
   std::vector<std::unique_ptr<Connection>> idle;
@@ -86,10 +110,10 @@ class Call : public std::enable_shared_from_this<Call> {
         state_->idle.pop_back();
         reused_ = true;
       } else {
-        connection_ = std::make_unique<Connection>(*state_->ioc);
+        connection_ = std::make_unique<Connection>(*state_->ioc, state_->tls.get());
       }
       // Set before the call is visible to Abort.
-      executor_ = connection_->stream.get_executor();
+      executor_ = connection_->lowest().get_executor();
       state_->active[this] = shared_from_this();
     }
     Launch();
@@ -104,12 +128,13 @@ class Call : public std::enable_shared_from_this<Call> {
       // A retry moved the call to another connection's strand: follow it.
       if (self->Executor() != executor) return self->Abort();
       if (self->resolver_) self->resolver_->cancel();
-      if (self->connection_) self->connection_->stream.cancel();
+      if (self->resolveTimer_) self->resolveTimer_->cancel();
+      if (self->connection_) self->connection_->lowest().cancel();
     });
   }
 
  private:
-  auto& stream() { return connection_->stream; }
+  beast::tcp_stream& stream() { return connection_->lowest(); }
 
   net::any_io_executor Executor() {
     std::lock_guard<std::mutex> lock(executorMutex_);
@@ -119,7 +144,7 @@ class Call : public std::enable_shared_from_this<Call> {
   void Launch() {
     {
       std::lock_guard<std::mutex> lock(executorMutex_);
-      executor_ = connection_->stream.get_executor();
+      executor_ = connection_->lowest().get_executor();
     }
     net::dispatch(Executor(), [self = shared_from_this()] { self->Begin(); });
   }
@@ -129,15 +154,50 @@ class Call : public std::enable_shared_from_this<Call> {
     stream().expires_at(deadline_);
     if (reused_) return Write();
     resolver_.emplace(Executor());
+    // Resolution has no timer of its own: the call's deadline cancels it.
+    resolveTimer_.emplace(Executor());
+    resolveTimer_->expires_at(deadline_);
+    resolveTimer_->async_wait([self = shared_from_this()](beast::error_code ec) {
+      if (ec) return;
+      self->resolveTimedOut_ = true;
+      if (self->resolver_) self->resolver_->cancel();
+    });
     resolver_->async_resolve(
         state_->options.host, std::to_string(state_->options.port),
         [self = shared_from_this()](beast::error_code ec, tcp::resolver::results_type results) {
+          self->resolveTimer_->cancel();
+          if (self->resolveTimedOut_ && !self->aborted_)
+            return self->Failed(beast::error::timeout, kConnecting);
           if (ec) return self->Failed(ec, kConnecting);
           self->stream().async_connect(results, [self](beast::error_code e, const tcp::endpoint&) {
             if (e) return self->Failed(e, kConnecting);
+            if (self->connection_->secure) return self->Handshake();
             self->Write();
           });
         });
+  }
+
+  void Handshake() {
+    const auto& tls = *state_->options.tls;
+    const std::string& name = tls.serverName.empty() ? state_->options.host : tls.serverName;
+    TlsStream& secure = *connection_->secure;
+    std::string error;
+    if (!Detail::PrepareClientHandshake(secure.native_handle(), name, error)) return TlsFailed(error);
+    secure.async_handshake(net::ssl::stream_base::client, [self = shared_from_this()](beast::error_code ec) {
+      if (!ec) return self->Write();
+      if (self->aborted_) return self->Closed();
+      if (ec == beast::error::timeout) return self->Failed(ec, kConnecting);
+      std::string reason = ec.message();
+      const long verify = SSL_get_verify_result(self->connection_->secure->native_handle());
+      if (verify != X509_V_OK) reason += " (" + std::string(X509_verify_cert_error_string(verify)) + ")";
+      self->TlsFailed(reason);
+    });
+  }
+
+  void TlsFailed(const std::string& reason) {
+    const std::string where = state_->options.host + ":" + std::to_string(state_->options.port);
+    Finish(TransportError(kServiceUnavailableId, kTlsFailedMessage, "TLS handshake failed",
+                          where + ": " + reason));
   }
 
   void Write() {
@@ -149,12 +209,16 @@ class Call : public std::enable_shared_from_this<Call> {
                   (v6 ? "[" + host + "]" : host) + ":" + std::to_string(state_->options.port));
     request_->set(http::field::content_type, kJsonMediaType);
     request_->set(http::field::accept, std::string(kNdjsonMediaType) + ", " + kJsonMediaType);
+    const SecretString& token = state_->options.bearerToken;
+    if (!token.empty()) request_->set(http::field::authorization, "Bearer " + token.Reveal());
     request_->keep_alive(true);
     request_->body() = body_;
     request_->prepare_payload();
-    http::async_write(stream(), *request_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
-      if (ec) return self->Failed(ec, kSending);
-      self->Read();
+    connection_->With([this](auto& stream) {
+      http::async_write(stream, *request_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+        if (ec) return self->Failed(ec, kSending);
+        self->Read();
+      });
     });
   }
 
@@ -177,8 +241,10 @@ class Call : public std::enable_shared_from_this<Call> {
       return chunk.size();
     };
     parser_->on_chunk_body(onChunk_);
-    http::async_read(stream(), connection_->buffer, *parser_,
-                     [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRead(ec); });
+    connection_->With([this](auto& stream) {
+      http::async_read(stream, connection_->buffer, *parser_,
+                       [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRead(ec); });
+    });
   }
 
   void OnLine(beast::string_view line) {
@@ -231,19 +297,21 @@ class Call : public std::enable_shared_from_this<Call> {
     }
     const bool stale = ec == http::error::end_of_stream || ec == net::error::eof ||
                        ec == net::error::connection_reset || ec == net::error::broken_pipe ||
-                       ec == net::error::connection_aborted;
+                       ec == net::error::connection_aborted || ec == net::ssl::error::stream_truncated;
     if (reused_ && !received_ && !retried_ && stale && stage != kConnecting) {
       // The server closed the kept-alive connection while it was idle.
       retried_ = true;
       reused_ = false;
       Discard();
-      connection_ = std::make_unique<Connection>(*state_->ioc);
+      connection_ = std::make_unique<Connection>(*state_->ioc, state_->tls.get());
       return Launch();
     }
     if (ec.category() == beast::error_code(http::error::bad_version).category() &&
         ec != http::error::end_of_stream) {
       return Malformed(ec.message());
     }
+    // A TLS alert after the handshake: a refused client certificate.
+    if (ec.category() == net::error::get_ssl_category()) return TlsFailed(ec.message());
     const std::string where = state_->options.host + ":" + std::to_string(state_->options.port);
     if (stage == kConnecting) {
       return Finish(TransportError(kServiceUnavailableId, kConnectFailedMessage, "cannot connect",
@@ -265,7 +333,7 @@ class Call : public std::enable_shared_from_this<Call> {
   // Back to the pool, or closed.
   void GiveBack(bool reusable) {
     if (!reusable || !connection_) return Discard();
-    connection_->stream.expires_never();
+    connection_->lowest().expires_never();
     std::unique_ptr<Connection> keep = std::move(connection_);
     std::lock_guard<std::mutex> lock(state_->mutex);
     if (!state_->closing && state_->idle.size() < state_->options.maxIdleConnections) {
@@ -276,8 +344,8 @@ class Call : public std::enable_shared_from_this<Call> {
   void Discard() {
     if (!connection_) return;
     beast::error_code ec;
-    connection_->stream.socket().shutdown(tcp::socket::shutdown_both, ec);
-    connection_->stream.close();
+    connection_->lowest().socket().shutdown(tcp::socket::shutdown_both, ec);
+    connection_->lowest().close();
     // Kept until the call ends: its pending handlers may still refer to it.
     spent_.push_back(std::move(connection_));
   }
@@ -313,6 +381,8 @@ class Call : public std::enable_shared_from_this<Call> {
   std::unique_ptr<Connection> connection_;
   std::vector<std::unique_ptr<Connection>> spent_;
   boost::optional<tcp::resolver> resolver_;
+  boost::optional<net::steady_timer> resolveTimer_;
+  bool resolveTimedOut_ = false;
   boost::optional<http::request<http::string_body>> request_;
   boost::optional<http::response_parser<http::string_body>> parser_;
   std::function<std::size_t(std::uint64_t, beast::string_view, beast::error_code&)> onChunk_;
@@ -337,6 +407,11 @@ struct Client::Impl {
 
 Client::Client(ClientOptions options) : impl_(std::make_shared<Impl>()) {
   impl_->state = std::make_shared<State>(std::move(options));
+  State& state = *impl_->state;
+  if (state.options.tls) {
+    state.tls = Detail::MakeClientTlsContext(*state.options.tls, state.tlsError);
+    if (!state.tls && state.tlsError.empty()) state.tlsError = "cannot set up TLS";
+  }
   impl_->work.emplace(impl_->state->ioc->get_executor());
   const int threads = std::max(1, impl_->state->options.ioThreads);
   for (int i = 0; i < threads; ++i) {
@@ -387,6 +462,10 @@ void Client::Invoke(const std::shared_ptr<const Core::MethodIdentifier>& method,
   if (!PathSafe(service) || !PathSafe(operation)) {
     return answerNow(
         TransportError(kNotFoundId, kBadRequestMessage, "no such operation", service + "/" + operation));
+  }
+  if (!impl_->state->tlsError.empty()) {
+    return answerNow(
+        TransportError(kServiceUnavailableId, kTlsFailedMessage, "TLS setup failed", impl_->state->tlsError));
   }
   std::chrono::milliseconds timeout = impl_->state->options.callTimeout;
   Detail::Properties properties;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/optional.hpp>
@@ -16,6 +17,7 @@
 #include <tovri/http/wire.hpp>
 
 #include "envelope.hpp"
+#include "security_detail.hpp"
 
 namespace Tovri {
 namespace Http {
@@ -26,6 +28,12 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
+using TlsStream = net::ssl::stream<beast::tcp_stream>;
+
+template <class Stream>
+struct IsTls : std::false_type {};
+template <>
+struct IsTls<TlsStream> : std::true_type {};
 
 std::string Lower(beast::string_view text) {
   std::string out(text.data(), text.size());
@@ -69,6 +77,8 @@ struct Shared {
   std::shared_ptr<net::io_context> ioc;
   std::shared_ptr<Core::ApiProvider> provider;
   const ServerOptions options;
+  std::shared_ptr<net::ssl::context> tls;  // null for plain HTTP
+  Detail::Gate gate;
   std::mutex postMutex;
   bool stopped = false;
   std::atomic<bool> draining{false};
@@ -85,7 +95,11 @@ template <class Stream>
 class Session final : public SessionBase, public std::enable_shared_from_this<Session<Stream>> {
  public:
   Session(std::shared_ptr<Shared> shared, Stream stream)
-      : shared_(std::move(shared)), stream_(std::move(stream)), executor_(stream_.get_executor()) {}
+      : shared_(std::move(shared)), stream_(std::move(stream)), executor_(stream_.get_executor()) {
+    beast::error_code ec;
+    const auto peer = lowest().socket().remote_endpoint(ec);
+    if (!ec) security_.SetPeer(peer.address(), peer.port());
+  }
 
   ~Session() override {
     shared_->connections.fetch_sub(1);
@@ -98,7 +112,18 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
       std::lock_guard<std::mutex> lock(shared_->sessionsMutex);
       shared_->sessions[this] = this->shared_from_this();
     }
-    net::dispatch(executor_, [self = this->shared_from_this()] { self->ReadHeader(); });
+    net::dispatch(executor_, [self = this->shared_from_this()] {
+      if constexpr (IsTls<Stream>::value) {
+        self->lowest().expires_after(self->options().headerTimeout);
+        self->stream_.async_handshake(net::ssl::stream_base::server, [self](beast::error_code ec) {
+          if (ec) return self->Shutdown();
+          self->security_.SetSubject(Detail::PeerSubject(self->stream_.native_handle()));
+          self->ReadHeader();
+        });
+      } else {
+        self->ReadHeader();
+      }
+    });
   }
 
   void Drain() override {
@@ -119,6 +144,7 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
   void Shutdown() {
     if (closed_) return;
     closed_ = true;
+    security_.End();
     beast::error_code ec;
     lowest().socket().shutdown(tcp::socket::shutdown_both, ec);
     lowest().close();
@@ -162,6 +188,7 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
     if (ec) return Shutdown();
     lowest().expires_after(options().bodyTimeout);
     const auto& header = parser_->get();
+    security_.Begin(header.method_string(), header.target());
     if (beast::iequals(header[http::field::expect], "100-continue")) {
       auto proceed =
           std::make_shared<http::response<http::empty_body>>(http::status::continue_, header.version());
@@ -194,9 +221,18 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
     version_ = request.version();
     beast::string_view target = request.target();
     target = target.substr(0, target.find('?'));
+    switch (security_.Admit(request[http::field::authorization], target)) {
+      case Detail::Gate::Verdict::kUnauthenticated:
+        return Reject(http::status::unauthorized, kUnauthenticatedId, "a valid bearer token is required",
+                      http::field::www_authenticate, "Bearer");
+      case Detail::Gate::Verdict::kForbidden:
+        return Reject(http::status::forbidden, kUnauthorizedId, "no role of the principal allows this call");
+      default:
+        break;
+    }
     if (target == kHealthPath) {
       if (request.method() != http::verb::get) {
-        return Reject(http::status::method_not_allowed, kUnsupportedId, "use GET", "GET");
+        return Reject(http::status::method_not_allowed, kUnsupportedId, "use GET", http::field::allow, "GET");
       }
       return Respond(http::status::ok, "{\"status\":\"ok\"}");
     }
@@ -209,7 +245,8 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
       return Reject(http::status::not_found, kNotFoundId, "no such path: " + std::string(target));
     }
     if (request.method() != http::verb::post) {
-      return Reject(http::status::method_not_allowed, kUnsupportedId, "calls use POST", "POST");
+      return Reject(http::status::method_not_allowed, kUnsupportedId, "calls use POST", http::field::allow,
+                    "POST");
     }
     if (MediaType(request[http::field::content_type]) != kJsonMediaType) {
       return Reject(http::status::bad_request, kInvalidArgumentId,
@@ -234,6 +271,7 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
     shared_->callsInFlight.fetch_add(1);
     auto activation = std::make_shared<Core::AsyncActivation>();
     activation->properties = std::move(properties);
+    security_.AddTo(*activation->executionContext);
     auto answered = std::make_shared<std::atomic<bool>>(false);
     auto self = this->shared_from_this();
     Core::AsyncApiResultCb callback([self, answered](const std::shared_ptr<const Core::MethodResult>& result,
@@ -299,24 +337,28 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
   // A refusal before any call: an error answer, then the connection closes
   // unless the request was read whole and the client keeps it alive.
   void Reject(http::status status, const char* errorId, const std::string& detail,
-              const char* allow = nullptr) {
+              http::field field = http::field::unknown, const char* value = nullptr) {
     if (closed_) return;
     if (!parser_ || !parser_->is_done()) {
       keepAlive_ = false;
       linger_ = true;
     }
     if (version_ == 0) version_ = 11;
-    const auto error = Detail::MakeError(errorId, kBadRequestMessage, "request refused", detail);
-    Respond(status, Detail::WriteAnswer(*Core::MethodResult::GetInstance(nullptr, error)), allow);
+    const bool denied = status == http::status::unauthorized || status == http::status::forbidden;
+    const auto error = Detail::MakeError(errorId, denied ? kAccessDeniedMessage : kBadRequestMessage,
+                                         "request refused", detail);
+    Respond(status, Detail::WriteAnswer(*Core::MethodResult::GetInstance(nullptr, error)), field, value);
   }
 
-  void Respond(http::status status, std::string body, const char* allow = nullptr) {
+  void Respond(http::status status, std::string body, http::field field = http::field::unknown,
+               const char* value = nullptr) {
+    security_.Answered(static_cast<int>(status));
     Out out;
     out.kind = Out::kResponse;
     out.response = std::make_shared<http::response<http::string_body>>(status, version_ ? version_ : 11);
     out.response->set(http::field::content_type, kJsonMediaType);
     out.response->set(http::field::cache_control, "no-store");
-    if (allow) out.response->set(http::field::allow, allow);
+    if (value) out.response->set(field, value);
     out.response->keep_alive(keepAlive_);
     out.response->body() = std::move(body);
     out.response->prepare_payload();
@@ -327,6 +369,7 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
   void SendStreamHeader() {
     if (headerSent_) return;
     headerSent_ = true;
+    security_.Answered(200);
     Out out;
     out.kind = Out::kHeader;
     out.header = std::make_shared<http::response<http::empty_body>>(http::status::ok, version_);
@@ -364,6 +407,7 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
       writing_ = false;
       if (finishAfterWrites_ && !inCall_) {
         finishAfterWrites_ = false;
+        security_.End();
         if (keepAlive_ && !shared_->draining.load()) {
           ReadHeader();
         } else if (linger_) {
@@ -408,6 +452,7 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
   std::shared_ptr<Shared> shared_;
   Stream stream_;
   net::any_io_executor executor_;
+  Detail::ConnectionSecurity security_{shared_->gate, shared_->options.accessLog};
   beast::flat_buffer buffer_;
   boost::optional<http::request_parser<http::string_body>> parser_;
   std::deque<Out> out_;
@@ -467,7 +512,14 @@ class Listener : public std::enable_shared_from_this<Listener> {
         socket.close(ec);
       } else {
         shared_->connections.fetch_add(1);
-        std::make_shared<Session<beast::tcp_stream>>(shared_, beast::tcp_stream(std::move(socket)))->Start();
+        if (shared_->tls) {
+          std::make_shared<Session<TlsStream>>(shared_,
+                                               TlsStream(beast::tcp_stream(std::move(socket)), *shared_->tls))
+              ->Start();
+        } else {
+          std::make_shared<Session<beast::tcp_stream>>(shared_, beast::tcp_stream(std::move(socket)))
+              ->Start();
+        }
       }
     }
     Accept();
@@ -501,13 +553,19 @@ bool Server::Start(std::string& error) {
     error = "the server was started already";
     return false;
   }
-  const ServerOptions& options = impl_->shared->options;
+  Shared& shared = *impl_->shared;
+  const ServerOptions& options = shared.options;
+  if (options.tls) {
+    shared.tls = Detail::MakeServerTlsContext(*options.tls, error);
+    if (!shared.tls) return false;
+  }
+  if (!shared.gate.Load(options.tokenFile, options.roles, error)) return false;
   for (const auto& address : options.listen) {
     beast::error_code ec;
     const auto ip = net::ip::make_address(address.address, ec);
     if (ec) {
       error = "not an IP address: \"" + address.address + "\"";
-    } else if (!ip.is_loopback() && !options.allowNonLoopback) {
+    } else if (!ip.is_loopback() && !options.allowNonLoopback && !options.tls) {
       error = "plain HTTP on " + address.address + " (not a loopback address) was not allowed";
     } else {
       auto listener = std::make_shared<Listener>(impl_->shared);

@@ -6,10 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <tovri/core/invocation.hpp>
+#include <tovri/core/secret_string.hpp>
 #include <tovri/http/lossless_json.hpp>
+#include <tovri/http/security.hpp>
 
 namespace Tovri {
 namespace Http {
@@ -28,13 +31,18 @@ struct ClientOptions {
   std::size_t maxIdleConnections = 8;
   std::size_t maxAnswerBytes = 16 * 1024 * 1024;
   JsonLimits limits;
+  // TLS to the server when set.
+  std::optional<TlsClientOptions> tls;
+  // Sent as "Authorization: Bearer <token>" when not empty; never logged.
+  SecretString bearerToken;
 };
 
 // Sends calls over HTTP/1.1 on a pool of kept-alive connections, asking for
 // progress reports as a stream. Every call is answered exactly once: with
 // the server's answer, or with an error of the transport (docs/wire.md):
 //  - "com.corvane.tovri.std.errors.service_unavailable": the connection was
-//    refused or lost, or the client was closed;
+//    refused or lost, the TLS setup or handshake failed, or the client was
+//    closed;
 //  - "com.corvane.tovri.std.errors.timed_out": no final answer before the
 //    deadline;
 //  - "com.corvane.tovri.std.errors.internal_server_error" with message

@@ -7,11 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <tovri/core/invocation.hpp>
 #include <tovri/http/lossless_json.hpp>
+#include <tovri/http/security.hpp>
 
 namespace Tovri {
 namespace Http {
@@ -25,8 +27,19 @@ struct ListenAddress {
 
 struct ServerOptions {
   std::vector<ListenAddress> listen{{"127.0.0.1", 0}};
-  // Plain HTTP on anything but a loopback address must be asked for.
+  // Plain HTTP on anything but a loopback address must be asked for; TLS
+  // may listen anywhere.
   bool allowNonLoopback = false;
+  // TLS on every listen address when set.
+  std::optional<TlsServerOptions> tls;
+  // Bearer tokens (docs/wire.md): the file of token hashes, principals and
+  // roles. Empty: no authentication at all, for loopback tests and demos.
+  std::string tokenFile;
+  // What each role of the token file may call.
+  RoleMap roles = DefaultRoles();
+  // Called once per request, on an I/O thread, when its answer was written
+  // (or the connection closed first). Must not block. Off when empty.
+  AccessLog accessLog;
   int ioThreads = 2;
   std::size_t maxHeaderBytes = 16 * 1024;
   std::size_t maxBodyBytes = 16 * 1024 * 1024;
@@ -53,7 +66,8 @@ class Server {
 
   // Binds every listen address and starts serving. False, with `error` set
   // and nothing left open, when an address is not an IP literal, is not a
-  // loopback address while that is not allowed, or cannot be bound.
+  // loopback address while that is not allowed, or cannot be bound, or a
+  // TLS file, the token file or the roles are unusable.
   bool Start(std::string& error);
 
   // The addresses bound, in the order given, with the ports chosen.

@@ -24,6 +24,8 @@ constexpr const char* kInvalidArgumentId = "com.corvane.tovri.std.errors.invalid
 constexpr const char* kNotFoundId = "com.corvane.tovri.std.errors.not_found";
 constexpr const char* kUnsupportedId = "com.corvane.tovri.std.errors.unsupported";
 constexpr const char* kInternalServerErrorId = "com.corvane.tovri.std.errors.internal_server_error";
+constexpr const char* kUnauthenticatedId = "com.corvane.tovri.std.errors.unauthenticated";
+constexpr const char* kUnauthorizedId = "com.corvane.tovri.std.errors.unauthorized";
 
 // Message ids carried by the transport's errors; the first argument of each
 // is the detail in words.
@@ -34,6 +36,8 @@ constexpr const char* kMalformedAnswerMessage = "tovri.http.malformed.answer";
 constexpr const char* kClientClosedMessage = "tovri.http.client.closed";
 constexpr const char* kBadRequestMessage = "tovri.http.bad.request";
 constexpr const char* kProviderFailedMessage = "tovri.http.provider.failed";
+constexpr const char* kTlsFailedMessage = "tovri.http.tls.failed";
+constexpr const char* kAccessDeniedMessage = "tovri.http.access.denied";
 
 // The HTTP status of a final answer carrying the error `errorId`.
 int HttpStatusForError(const std::string& errorId) noexcept;
