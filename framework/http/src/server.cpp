@@ -116,7 +116,8 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
       if constexpr (IsTls<Stream>::value) {
         self->lowest().expires_after(self->options().headerTimeout);
         self->stream_.async_handshake(net::ssl::stream_base::server, [self](beast::error_code ec) {
-          if (ec) return self->Shutdown();
+          // Lingering lets the alert reach the client instead of a reset.
+          if (ec) return self->Linger();
           self->security_.SetSubject(Detail::PeerSubject(self->stream_.native_handle()));
           self->ReadHeader();
         });

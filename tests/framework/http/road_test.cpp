@@ -2,7 +2,8 @@
 // HTTP, against the workload's implementations: each call answered once
 // with what its plan asks for (values, declared and undeclared errors,
 // refused inputs, progress reports in order), and each final answer equal
-// to the one the same call gets in process.
+// to the one the same call gets in process. Over plain HTTP, and over TLS
+// with a bearer token.
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <tovri/http/server.hpp>
 
 #include "stress/thread_pool.hpp"
+#include "test_pki.hpp"
 #include "workload.hpp"
 
 namespace {
@@ -72,7 +74,11 @@ bool SameAnswer(const ResultPtr& a, const ResultPtr& b) {
   return ::Tovri::Data::Equal(*a->GetOutput(), *b->GetOutput());
 }
 
-TEST(HttpRoad, EveryOperationAndOutcomeCrossesLikeInProcess) {
+enum class Transport { kPlain, kTlsWithToken };
+
+class HttpRoad : public ::testing::TestWithParam<Transport> {};
+
+TEST_P(HttpRoad, EveryOperationAndOutcomeCrossesLikeInProcess) {
   // Every operation with every outcome and progress count.
   constexpr std::uint64_t kCalls = kOperationCount * 10 * 3;
 
@@ -81,11 +87,27 @@ TEST(HttpRoad, EveryOperationAndOutcomeCrossesLikeInProcess) {
   Provision provision(ledger, [&pool](std::function<void()> job) { pool.Post(std::move(job)); });
   auto remote = std::make_shared<::Tovri::Core::LocalProvider>();
   ASSERT_TRUE(BindAll(*remote, provision));
-  ::Tovri::Http::Server server(remote, ::Tovri::Http::ServerOptions());
+  ::Tovri::Http::ServerOptions serverOptions;
+  ::Tovri::Http::ClientOptions options;
+  ::Tovri::HttpTest::TempDirectory temp;
+  if (GetParam() == Transport::kTlsWithToken) {
+    const std::string& directory = temp.path();
+    ::Tovri::HttpTest::TestPki pki;
+    std::string pkiError;
+    ASSERT_TRUE(::Tovri::HttpTest::MakeTestPki(directory, pki, pkiError)) << pkiError;
+    const std::string tokenFile = directory + "/tokens";
+    const std::string token = "road-test-admin-token";
+    ASSERT_TRUE(::Tovri::HttpTest::WriteFileWithMode(
+        tokenFile, ::Tovri::HttpTest::TokenHash(token) + " road admin\n", 0600));
+    serverOptions.tls = ::Tovri::Http::TlsServerOptions{pki.serverCertificate, pki.serverKey, "", false};
+    serverOptions.tokenFile = tokenFile;
+    options.tls = ::Tovri::Http::TlsClientOptions{pki.caCertificate, "", "", ""};
+    options.bearerToken = ::Tovri::SecretString(token);
+  }
+  ::Tovri::Http::Server server(remote, serverOptions);
   std::string error;
   ASSERT_TRUE(server.Start(error)) << error;
 
-  ::Tovri::Http::ClientOptions options;
   options.port = server.BoundAddresses().front().port;
   options.ioThreads = 2;
   auto recorder = std::make_shared<Recorder>(std::make_shared<::Tovri::Http::Client>(options));
@@ -119,5 +141,11 @@ TEST(HttpRoad, EveryOperationAndOutcomeCrossesLikeInProcess) {
     EXPECT_TRUE(SameAnswer(entry->result, inProcess)) << name;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, HttpRoad, ::testing::Values(Transport::kPlain, Transport::kTlsWithToken),
+                         [](const ::testing::TestParamInfo<Transport>& info) {
+                           return info.param == Transport::kPlain ? std::string("Plain")
+                                                                  : std::string("TlsWithToken");
+                         });
 
 }  // namespace
