@@ -179,9 +179,12 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
 
   void OnHeader(beast::error_code ec, std::size_t) {
     if (ec == http::error::header_limit) {
+      security_.Begin("-", "-");
       return Reject(http::status::request_header_fields_too_large, kInvalidArgumentId,
                     "request header too large");
     }
+    if (!ec || ec == http::error::body_limit)
+      security_.Begin(parser_->get().method_string(), parser_->get().target());
     // A declared length beyond the limit is refused before the body comes.
     if (ec == http::error::body_limit) {
       return Reject(http::status::payload_too_large, kInvalidArgumentId, "request body too large");
@@ -189,7 +192,6 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
     if (ec) return Shutdown();
     lowest().expires_after(options().bodyTimeout);
     const auto& header = parser_->get();
-    security_.Begin(header.method_string(), header.target());
     if (beast::iequals(header[http::field::expect], "100-continue")) {
       auto proceed =
           std::make_shared<http::response<http::empty_body>>(http::status::continue_, header.version());

@@ -1,6 +1,7 @@
 // TLS, bearer tokens, roles and the access log, end to end over loopback:
 // which handshakes succeed, which requests are refused before the provider
 // runs, what the provider sees of the caller, and what the log keeps.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -369,15 +370,28 @@ TEST_F(HttpSecurity, TheAccessLogKeepsWhoWhatAndHowButNoSecrets) {
         Send(running.port, http::verb::post, "/v1/kms.services/create", std::string("Bearer ") + kReaderToken)
             .status,
         403);
+    // Refused before its header was whole: logged all the same.
+    EXPECT_EQ(
+        Send(running.port, http::verb::post, "/v1/kms.services/create", "Bearer " + std::string(20000, 'k'))
+            .status,
+        431);
     running.server->Stop();
   }
   std::lock_guard<std::mutex> lock(mutex);
-  ASSERT_EQ(entries.size(), 3u);
-  const std::vector<std::pair<std::string, int>> expected = {{"alice", 200}, {"", 401}, {"bob", 403}};
+  ASSERT_EQ(entries.size(), 4u);
+  // A line is written after its answer: the next request may come first.
+  std::sort(entries.begin(), entries.end(),
+            [](const Http::AccessLogEntry& a, const Http::AccessLogEntry& b) { return a.status < b.status; });
+  const std::vector<std::pair<std::string, int>> expected = {
+      {"alice", 200}, {"", 401}, {"bob", 403}, {"", 431}};
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const Http::AccessLogEntry& entry = entries[i];
     EXPECT_EQ(entry.principal, expected[i].first);
     EXPECT_EQ(entry.status, expected[i].second);
+    if (entry.status == 431) {
+      EXPECT_EQ(Http::FormatAccessLogLine(entry).find("kkkk"), std::string::npos);
+      continue;
+    }
     EXPECT_EQ(entry.method, "POST");
     EXPECT_EQ(entry.path, "/v1/kms.services/create");
     EXPECT_EQ(entry.peer.rfind("127.0.0.1:", 0), 0u) << entry.peer;
