@@ -40,6 +40,14 @@ std::shared_ptr<const Provider::AsyncApiInterface> LocalProvider::Find(
   return it == interfaces_.end() ? nullptr : it->second;
 }
 
+std::vector<std::shared_ptr<const Provider::AsyncApiInterface>> LocalProvider::Interfaces() const {
+  std::shared_lock<std::shared_mutex> lock(mutex_);
+  std::vector<std::shared_ptr<const Provider::AsyncApiInterface>> all;
+  all.reserve(interfaces_.size());
+  for (const auto& entry : interfaces_) all.push_back(entry.second);
+  return all;
+}
+
 void LocalProvider::Invoke(const std::shared_ptr<const MethodIdentifier>& method, const Data::ValuePtr& input,
                            const std::shared_ptr<AsyncActivation>& activation,
                            const AsyncApiResultCb& resultCb) {

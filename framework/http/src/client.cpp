@@ -200,15 +200,18 @@ class Call : public std::enable_shared_from_this<Call> {
                           where + ": " + reason));
   }
 
+  // Write and Read check for an abort too: its cancel may have run on the
+  // strand between two operations, with nothing pending to cancel.
   void Write() {
+    if (aborted_) return Closed();
     request_.emplace(http::verb::post, target_, 11);
     // An IPv6 literal is bracketed in the Host header.
     const std::string& host = state_->options.host;
     const bool v6 = host.find(':') != std::string::npos;
     request_->set(http::field::host,
                   (v6 ? "[" + host + "]" : host) + ":" + std::to_string(state_->options.port));
-    request_->set(http::field::content_type, kJsonMediaType);
-    request_->set(http::field::accept, std::string(kNdjsonMediaType) + ", " + kJsonMediaType);
+    request_->set(http::field::content_type, kLosslessMediaType);
+    request_->set(http::field::accept, std::string(kNdjsonMediaType) + ", " + kLosslessMediaType);
     const SecretString& token = state_->options.bearerToken;
     if (!token.empty()) request_->set(http::field::authorization, "Bearer " + token.Reveal());
     request_->keep_alive(true);
@@ -223,6 +226,7 @@ class Call : public std::enable_shared_from_this<Call> {
   }
 
   void Read() {
+    if (aborted_) return Closed();
     parser_.emplace();
     parser_->body_limit(state_->options.maxAnswerBytes);
     onChunk_ = [this](std::uint64_t, beast::string_view chunk, beast::error_code& ec) -> std::size_t {

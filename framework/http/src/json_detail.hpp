@@ -25,6 +25,20 @@ Data::ValuePtr ValueFromJson(const boost::json::value& node, const JsonLimits& l
 // A string as a quoted, escaped JSON string.
 void AppendJsonString(std::string_view text, std::string& out);
 
+// Doubles JSON has no number for, spelt the same in both shapes: "NaN",
+// "Infinity", "-Infinity", and "-0" for negative zero (a JSON number -0 may
+// be parsed as the integer 0 and lose its sign).
+constexpr const char* kNaNText = "NaN";
+constexpr const char* kInfinityText = "Infinity";
+constexpr const char* kNegativeInfinityText = "-Infinity";
+constexpr const char* kNegativeZeroText = "-0";
+constexpr const char* kSpecialDoublesExpected = "a number, \"NaN\", \"Infinity\", \"-Infinity\" or \"-0\"";
+
+// The text of `d` when it is one of those four (unquoted), otherwise null.
+const char* SpecialDoubleText(double d) noexcept;
+// The double one of those four texts names; false for any other text.
+bool ReadSpecialDouble(std::string_view text, double& d) noexcept;
+
 }  // namespace Detail
 }  // namespace Http
 }  // namespace Tovri

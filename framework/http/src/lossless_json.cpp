@@ -71,12 +71,10 @@ bool DecodeBase64(std::string_view text, Data::Blob& out) {
 }
 
 void AppendDouble(double d, std::string& out) {
-  if (std::isnan(d)) {
-    out += "\"nan\"";
-  } else if (std::isinf(d)) {
-    out += d > 0 ? "\"inf\"" : "\"-inf\"";
-  } else if (d == 0 && std::signbit(d)) {
-    out += "\"-0\"";
+  if (const char* special = Detail::SpecialDoubleText(d)) {
+    out.push_back('"');
+    out += special;
+    out.push_back('"');
   } else {
     out += json::serialize(json::value(d));
   }
@@ -397,16 +395,8 @@ class Reader {
       d = static_cast<double>(v.get_int64());
     } else if (v.is_uint64()) {
       d = static_cast<double>(v.get_uint64());
-    } else if (v.is_string() && v.get_string() == "nan") {
-      d = std::numeric_limits<double>::quiet_NaN();
-    } else if (v.is_string() && v.get_string() == "inf") {
-      d = std::numeric_limits<double>::infinity();
-    } else if (v.is_string() && v.get_string() == "-inf") {
-      d = -std::numeric_limits<double>::infinity();
-    } else if (v.is_string() && v.get_string() == "-0") {
-      d = -0.0;
-    } else {
-      return Fail("a number, \"nan\", \"inf\", \"-inf\" or \"-0\"");
+    } else if (!v.is_string() || !Detail::ReadSpecialDouble(v.get_string(), d)) {
+      return Fail(Detail::kSpecialDoublesExpected);
     }
     *slot = Data::DoubleValue::GetInstance(d);
     return true;
@@ -427,6 +417,28 @@ namespace Detail {
 
 void AppendJsonString(std::string_view text, std::string& out) {
   out += json::serialize(json::string_view(text.data(), text.size()));
+}
+
+const char* SpecialDoubleText(double d) noexcept {
+  if (std::isnan(d)) return kNaNText;
+  if (std::isinf(d)) return d > 0 ? kInfinityText : kNegativeInfinityText;
+  if (d == 0 && std::signbit(d)) return kNegativeZeroText;
+  return nullptr;
+}
+
+bool ReadSpecialDouble(std::string_view text, double& d) noexcept {
+  if (text == kNaNText) {
+    d = std::numeric_limits<double>::quiet_NaN();
+  } else if (text == kInfinityText) {
+    d = std::numeric_limits<double>::infinity();
+  } else if (text == kNegativeInfinityText) {
+    d = -std::numeric_limits<double>::infinity();
+  } else if (text == kNegativeZeroText) {
+    d = -0.0;
+  } else {
+    return false;
+  }
+  return true;
 }
 
 bool ParseDocument(std::string_view text, const JsonLimits& limits, const json::storage_ptr& storage,

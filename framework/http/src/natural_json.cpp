@@ -19,6 +19,8 @@
 #include <boost/json/serialize.hpp>
 #include <boost/json/value.hpp>
 
+#include "json_detail.hpp"
+
 namespace Tovri {
 namespace Http {
 namespace {
@@ -414,8 +416,7 @@ class Reader {
     return Mismatch(item, Expected(code));
   }
 
-  // Numbers JSON has no literal for travel as the strings "NaN",
-  // "Infinity" and "-Infinity".
+  // Numbers JSON has no literal for travel as strings (json_detail.hpp).
   bool ReadDouble(const Item& item) {
     const json::value& v = *item.json;
     double d = 0;
@@ -425,14 +426,8 @@ class Reader {
       d = static_cast<double>(v.get_int64());
     } else if (v.is_uint64()) {
       d = static_cast<double>(v.get_uint64());
-    } else if (v.is_string() && v.get_string() == "NaN") {
-      d = std::numeric_limits<double>::quiet_NaN();
-    } else if (v.is_string() && v.get_string() == "Infinity") {
-      d = std::numeric_limits<double>::infinity();
-    } else if (v.is_string() && v.get_string() == "-Infinity") {
-      d = -std::numeric_limits<double>::infinity();
-    } else {
-      return Mismatch(item, "a number (or \"NaN\", \"Infinity\", \"-Infinity\")");
+    } else if (!v.is_string() || !Detail::ReadSpecialDouble(v.get_string(), d)) {
+      return Mismatch(item, Detail::kSpecialDoublesExpected);
     }
     *item.slot = Data::DoubleValue::GetInstance(d);
     return true;
@@ -452,8 +447,7 @@ std::string Quote(std::string_view text) {
 }
 
 std::string DoubleText(double d) {
-  if (std::isnan(d)) return "\"NaN\"";
-  if (std::isinf(d)) return d > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+  if (const char* special = Detail::SpecialDoubleText(d)) return std::string("\"") + special + "\"";
   return json::serialize(json::value(d));
 }
 

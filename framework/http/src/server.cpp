@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
+
+#include <sys/socket.h>
 
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
@@ -18,6 +21,7 @@
 
 #include "envelope.hpp"
 #include "security_detail.hpp"
+#include "natural_road.hpp"
 
 namespace Tovri {
 namespace Http {
@@ -62,7 +66,10 @@ class SessionBase {
 // What the server, its sessions and the provider's late answers share.
 struct Shared {
   Shared(std::shared_ptr<Core::ApiProvider> p, ServerOptions o)
-      : ioc(std::make_shared<net::io_context>()), provider(std::move(p)), options(std::move(o)) {}
+      : ioc(std::make_shared<net::io_context>()),
+        provider(std::move(p)),
+        local(std::dynamic_pointer_cast<Core::LocalProvider>(provider)),
+        options(std::move(o)) {}
 
   // Posts `job` unless the server has stopped: after that nothing may be
   // queued on a context nobody runs.
@@ -76,6 +83,8 @@ struct Shared {
 
   std::shared_ptr<net::io_context> ioc;
   std::shared_ptr<Core::ApiProvider> provider;
+  // Null when the provider has no definitions: lossless calls only.
+  std::shared_ptr<Core::LocalProvider> local;
   const ServerOptions options;
   std::shared_ptr<net::ssl::context> tls;  // null for plain HTTP
   Detail::Gate gate;
@@ -169,6 +178,8 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
 
   void ReadHeader() {
     if (closed_) return;
+    lossless_ = false;
+    output_.reset();
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(options().maxHeaderBytes));
     parser_->body_limit(options().maxBodyBytes);
@@ -178,6 +189,10 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
   }
 
   void OnHeader(beast::error_code ec, std::size_t) {
+    // Refusals from here on answer in the shape the client speaks.
+    if (!ec || ec == http::error::body_limit) {
+      lossless_ = MediaType(parser_->get()[http::field::content_type]) == kLosslessMediaType;
+    }
     if (ec == http::error::header_limit) {
       security_.Begin("-", "-");
       return Reject(http::status::request_header_fields_too_large, kInvalidArgumentId,
@@ -233,11 +248,16 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
       default:
         break;
     }
-    if (target == kHealthPath) {
+    if (target == kHealthPath || target == kServicesPath) {
+      lossless_ = false;
       if (request.method() != http::verb::get) {
         return Reject(http::status::method_not_allowed, kUnsupportedId, "use GET", http::field::allow, "GET");
       }
-      return Respond(http::status::ok, "{\"status\":\"ok\"}");
+      if (target == kHealthPath) return Respond(http::status::ok, "{\"status\":\"ok\"}");
+      if (!shared_->local) {
+        return Reject(http::status::not_found, kNotFoundId, "this server has no definitions to list");
+      }
+      return Respond(http::status::ok, Detail::WriteDiscovery(*shared_->local));
     }
     const beast::string_view prefix(kCallPrefix);
     beast::string_view rest =
@@ -251,20 +271,55 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
       return Reject(http::status::method_not_allowed, kUnsupportedId, "calls use POST", http::field::allow,
                     "POST");
     }
-    if (MediaType(request[http::field::content_type]) != kJsonMediaType) {
-      return Reject(http::status::bad_request, kInvalidArgumentId,
-                    "the content type must be application/json");
-    }
+    const std::string service(rest.substr(0, slash));
+    const std::string operation(rest.substr(slash + 1));
     Data::ValuePtr input;
     Detail::Properties properties;
-    std::string error;
-    if (!Detail::ReadRequest(request.body(), options().limits, input, properties, error)) {
-      return Reject(http::status::bad_request, kInvalidArgumentId, error);
+    if (lossless_) {
+      std::string error;
+      if (!Detail::ReadRequest(request.body(), options().limits, input, properties, error)) {
+        return Reject(http::status::bad_request, kInvalidArgumentId, error);
+      }
+    } else if (!ReadNaturalCall(request, service, operation, input, properties)) {
+      return;  // refused
     }
     streaming_ =
         version_ == 11 && Lower(request[http::field::accept]).find(kNdjsonMediaType) != std::string::npos;
-    StartCall(std::string(rest.substr(0, slash)), std::string(rest.substr(slash + 1)), input,
-              std::move(properties));
+    StartCall(service, operation, input, std::move(properties));
+  }
+
+  // Reads a natural body against the operation's input definition; false
+  // after refusing the request.
+  bool ReadNaturalCall(const http::request<http::string_body>& request, const std::string& service,
+                       const std::string& operation, Data::ValuePtr& input, Detail::Properties& properties) {
+    if (MediaType(request[http::field::content_type]) != kJsonMediaType) {
+      Reject(http::status::unsupported_media_type, kInvalidArgumentId,
+             std::string("the content type must be ") + kJsonMediaType + " or " + kLosslessMediaType);
+      return false;
+    }
+    if (!shared_->local) {
+      Reject(http::status::unsupported_media_type, kUnsupportedId,
+             std::string("this server has no definitions to read application/json with: send ") +
+                 kLosslessMediaType,
+             http::field::unknown, nullptr, kUnsupportedMediaMessage);
+      return false;
+    }
+    Detail::OperationDefinitions definitions;
+    if (!Detail::FindOperation(*shared_->local, service, operation, definitions)) {
+      Reject(http::status::not_found, kNotFoundId, "no operation " + operation + " in service " + service,
+             http::field::unknown, nullptr, kUnknownOperationMessage);
+      return false;
+    }
+    std::list<BaseMessage> messages;
+    input = Detail::ReadNaturalRequest(request.body(), definitions.input, options().naturalLimits, properties,
+                                       messages);
+    if (!input) {
+      RejectWith(http::status::bad_request,
+                 Data::ErrorValue::Create(kInvalidArgumentId, std::move(messages)));
+      return false;
+    }
+    output_ = definitions.output;
+    return true;
   }
 
   void StartCall(const std::string& service, const std::string& operation, const Data::ValuePtr& input,
@@ -292,6 +347,7 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
     });
     const auto method =
         Core::MethodIdentifier::GetInstance(Core::InterfaceIdentifier::GetInstance(service), operation);
+    activation_ = activation;
     try {
       shared_->provider->Invoke(method, input, activation, callback);
     } catch (const std::exception& e) {
@@ -299,6 +355,38 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
     } catch (...) {
       Fallback(answered, "unknown exception");
     }
+    if (inCall_ && !watching_) WatchPeer();
+  }
+
+  // While a call is in flight, waits for the socket to turn readable without
+  // reading from it, then peeks: the end of the stream (or a reset) means
+  // the client left, and the call is cancelled. Bytes to read are the
+  // client's next request: they stay for the next header read. Nothing to
+  // read yet is a readiness event left over from the request's own read:
+  // wait again.
+  void WatchPeer() {
+    watching_ = true;
+    lowest().socket().async_wait(
+        tcp::socket::wait_read, [self = this->shared_from_this()](beast::error_code ec) {
+          self->watching_ = false;
+          if (self->resumeAfterWatch_) {
+            self->resumeAfterWatch_ = false;
+            return self->ReadHeader();
+          }
+          if (ec || !self->inCall_ || self->closed_) return;
+          char byte = 0;
+          const ssize_t n =
+              ::recv(self->lowest().socket().native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+          if (n > 0) return;
+          if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return self->WatchPeer();
+          self->PeerLeft();
+        });
+  }
+
+  void PeerLeft() {
+    auto activation = std::move(activation_);
+    Shutdown();  // the answer, when it comes, finds the connection closed
+    if (activation && activation->onCancel) activation->onCancel();
   }
 
   void Fallback(const std::shared_ptr<std::atomic<bool>>& answered, const std::string& what) {
@@ -320,37 +408,54 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
   void OnFinal(const std::shared_ptr<const Core::MethodResult>& result) {
     shared_->callsInFlight.fetch_sub(1);
     inCall_ = false;
+    activation_.reset();
     if (closed_) return;
     if (shared_->draining.load()) keepAlive_ = false;
+    std::string errorId;
+    std::string body = AnswerText(*result, errorId);
     if (streaming_) {
       SendStreamHeader();
-      QueueChunk(Detail::WriteAnswer(*result) + "\n");
+      QueueChunk(std::move(body) + "\n");
       Out last;
       last.kind = Out::kLast;
       finishAfterWrites_ = true;
       Queue(std::move(last));
       return;
     }
-    const auto status = result->GetError()
-                            ? static_cast<http::status>(HttpStatusForError(result->GetError()->GetId()))
-                            : http::status::ok;
-    Respond(status, Detail::WriteAnswer(*result));
+    const auto status =
+        errorId.empty() ? http::status::ok : static_cast<http::status>(HttpStatusForError(errorId));
+    Respond(status, std::move(body));
+  }
+
+  // The final answer in the request's shape; `errorId` names its error.
+  std::string AnswerText(const Core::MethodResult& result, std::string& errorId) const {
+    if (!lossless_) return Detail::WriteNaturalAnswer(result, output_, errorId);
+    errorId = result.GetError() ? result.GetError()->GetId() : std::string();
+    return Detail::WriteAnswer(result);
   }
 
   // A refusal before any call: an error answer, then the connection closes
   // unless the request was read whole and the client keeps it alive.
   void Reject(http::status status, const char* errorId, const std::string& detail,
-              http::field field = http::field::unknown, const char* value = nullptr) {
+              http::field field = http::field::unknown, const char* value = nullptr,
+              const char* messageId = nullptr) {
+    const bool denied = status == http::status::unauthorized || status == http::status::forbidden;
+    if (!messageId) messageId = denied ? kAccessDeniedMessage : kBadRequestMessage;
+    RejectWith(status, Detail::MakeError(errorId, messageId, "request refused", detail), field, value);
+  }
+
+  void RejectWith(http::status status, const std::shared_ptr<const Data::ErrorValue>& error,
+                  http::field field = http::field::unknown, const char* value = nullptr) {
     if (closed_) return;
     if (!parser_ || !parser_->is_done()) {
       keepAlive_ = false;
       linger_ = true;
     }
     if (version_ == 0) version_ = 11;
-    const bool denied = status == http::status::unauthorized || status == http::status::forbidden;
-    const auto error = Detail::MakeError(errorId, denied ? kAccessDeniedMessage : kBadRequestMessage,
-                                         "request refused", detail);
-    Respond(status, Detail::WriteAnswer(*Core::MethodResult::GetInstance(nullptr, error)), field, value);
+    Respond(status,
+            lossless_ ? Detail::WriteAnswer(*Core::MethodResult::GetInstance(nullptr, error))
+                      : WriteNaturalError(*error),
+            field, value);
   }
 
   void Respond(http::status status, std::string body, http::field field = http::field::unknown,
@@ -359,7 +464,7 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
     Out out;
     out.kind = Out::kResponse;
     out.response = std::make_shared<http::response<http::string_body>>(status, version_ ? version_ : 11);
-    out.response->set(http::field::content_type, kJsonMediaType);
+    out.response->set(http::field::content_type, lossless_ ? kLosslessMediaType : kJsonMediaType);
     out.response->set(http::field::cache_control, "no-store");
     if (value) out.response->set(field, value);
     out.response->keep_alive(keepAlive_);
@@ -412,7 +517,11 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
         finishAfterWrites_ = false;
         security_.End();
         if (keepAlive_ && !shared_->draining.load()) {
-          ReadHeader();
+          if (!watching_) return ReadHeader();
+          // Stop watching first: the header read must be the only one.
+          resumeAfterWatch_ = true;
+          beast::error_code ec;
+          lowest().socket().cancel(ec);
         } else if (linger_) {
           Linger();
         } else {
@@ -459,7 +568,12 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
   beast::flat_buffer buffer_;
   boost::optional<http::request_parser<http::string_body>> parser_;
   std::deque<Out> out_;
+  std::shared_ptr<Core::AsyncActivation> activation_;  // of the call in flight
+  Data::DefinitionPtr output_;                         // natural calls: what the answer is written against
   unsigned version_ = 11;
+  bool lossless_ = false;
+  bool watching_ = false;
+  bool resumeAfterWatch_ = false;
   bool keepAlive_ = true;
   bool streaming_ = false;
   bool inCall_ = false;
@@ -548,6 +662,9 @@ struct Server::Impl {
 Server::Server(std::shared_ptr<Core::ApiProvider> provider, ServerOptions options) : impl_(new Impl) {
   impl_->shared = std::make_shared<Shared>(std::move(provider), std::move(options));
 }
+
+Server::Server(std::shared_ptr<Core::LocalProvider> provider, ServerOptions options)
+    : Server(std::shared_ptr<Core::ApiProvider>(std::move(provider)), std::move(options)) {}
 
 Server::~Server() { Stop(std::chrono::milliseconds(0)); }
 

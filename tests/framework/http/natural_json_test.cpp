@@ -1,5 +1,7 @@
 #include <tovri/http/natural_json.hpp>
 
+#include <tovri/http/lossless_json.hpp>
+
 #include <cmath>
 #include <limits>
 #include <string>
@@ -238,10 +240,16 @@ TEST(NaturalWrite, ErrorsAndValuesOffTheirDefinition) {
 TEST(NaturalRead, DoublesIncludingThoseWithoutALiteral) {
   const auto def = Data::ListDefinition::GetInstance(Data::DataDefinition::Create<double>());
   const auto read =
-      ReadNatural(R"([0.1, -2, 18446744073709551615, 1e300, "NaN", "Infinity", "-Infinity"])", *def);
+      ReadNatural(R"([0.1, -2, 18446744073709551615, 1e300, "NaN", "Infinity", "-Infinity", "-0"])", *def);
   ASSERT_TRUE(read.ok()) << FirstMessage(read.messages);
   const auto written = WriteNatural(read.value, *def);
-  EXPECT_EQ(written.text, R"([1E-1,-2E0,1.8446744073709552E19,1E300,"NaN","Infinity","-Infinity"])");
+  EXPECT_EQ(written.text, R"([1E-1,-2E0,1.8446744073709552E19,1E300,"NaN","Infinity","-Infinity","-0"])");
+  // The lossless shape spells them alike.
+  const auto& list = static_cast<const Data::ListValue&>(*read.value);
+  std::string lossless;
+  for (const auto& element : list.GetElements()) lossless += ::Tovri::Http::ToLosslessJson(*element);
+  EXPECT_EQ(lossless, R"(["double",1E-1]["double",-2E0]["double",1.8446744073709552E19]["double",1E300])"
+                      R"(["double","NaN"]["double","Infinity"]["double","-Infinity"]["double","-0"])");
   const auto again = ReadNatural(written.text, *def);
   ASSERT_TRUE(again.ok());
   EXPECT_TRUE(Data::Equal(*again.value, *read.value));

@@ -21,6 +21,9 @@ using HttpTest::RunningServer;
 using HttpTest::ScriptedProvider;
 namespace http = boost::beast::http;
 
+// These tests speak the lossless shape to a provider without definitions.
+const std::string kLossless = Http::kLosslessMediaType;
+
 // Answers with its input, after as many progress reports as the input's
 // integer says; an input string is taken as an error id to answer with.
 std::shared_ptr<ScriptedProvider> EchoProvider() {
@@ -48,9 +51,9 @@ std::string Request(const Data::DataValue& input) {
 TEST(HttpServer, AnswersCallsAndMapsErrorIdsToStatuses) {
   RunningServer running(EchoProvider());
   const auto value = Data::IntegerValue::GetInstance(0);
-  HttpTest::Reply ok = Exchange(running.port, http::verb::post, "/v1/svc/op", Request(*value));
+  HttpTest::Reply ok = Exchange(running.port, http::verb::post, "/v1/svc/op", Request(*value), kLossless);
   EXPECT_EQ(ok.status, 200);
-  EXPECT_EQ(ok.contentType, "application/json");
+  EXPECT_EQ(ok.contentType, kLossless);
   EXPECT_EQ(ok.body, "{\"output\":" + Http::ToLosslessJson(*value) + "}");
 
   const std::vector<std::pair<std::string, int>> table = {
@@ -64,7 +67,7 @@ TEST(HttpServer, AnswersCallsAndMapsErrorIdsToStatuses) {
   };
   for (const auto& row : table) {
     HttpTest::Reply reply = Exchange(running.port, http::verb::post, "/v1/svc/op",
-                                     Request(*Data::StringValue::GetInstance(row.first)));
+                                     Request(*Data::StringValue::GetInstance(row.first)), kLossless);
     EXPECT_EQ(reply.status, row.second) << row.first;
     EXPECT_NE(reply.body.find(row.first), std::string::npos) << reply.body;
   }
@@ -73,14 +76,14 @@ TEST(HttpServer, AnswersCallsAndMapsErrorIdsToStatuses) {
 TEST(HttpServer, StreamsProgressOnlyToThoseWhoAskForIt) {
   RunningServer running(EchoProvider());
   const auto two = Data::IntegerValue::GetInstance(2);
-  HttpTest::Reply streamed = Exchange(running.port, http::verb::post, "/v1/svc/op", Request(*two),
-                                      "application/json", "application/x-ndjson");
+  HttpTest::Reply streamed = Exchange(running.port, http::verb::post, "/v1/svc/op", Request(*two), kLossless,
+                                      "application/x-ndjson");
   EXPECT_EQ(streamed.status, 200);
   EXPECT_TRUE(streamed.chunked);
   EXPECT_EQ(streamed.contentType, "application/x-ndjson");
   EXPECT_EQ(streamed.body, "{\"progress\":[0,1,3]}\n{\"progress\":[0,2,3]}\n{\"output\":" +
                                Http::ToLosslessJson(*two) + "}\n");
-  HttpTest::Reply plain = Exchange(running.port, http::verb::post, "/v1/svc/op", Request(*two));
+  HttpTest::Reply plain = Exchange(running.port, http::verb::post, "/v1/svc/op", Request(*two), kLossless);
   EXPECT_EQ(plain.body, "{\"output\":" + Http::ToLosslessJson(*two) + "}");
 }
 
@@ -103,34 +106,37 @@ TEST(HttpServer, RefusesBadRequestsWithAnErrorBody) {
     const char* errorId;
   };
   const std::vector<Row> table = {
-      {"malformed JSON", http::verb::post, "/v1/svc/op", "{\"input\":", "application/json", 400,
+      {"malformed JSON", http::verb::post, "/v1/svc/op", "{\"input\":", kLossless, 400,
        Http::kInvalidArgumentId},
-      {"not an envelope", http::verb::post, "/v1/svc/op", "[\"void\"]", "application/json", 400,
+      {"not an envelope", http::verb::post, "/v1/svc/op", "[\"void\"]", kLossless, 400,
        Http::kInvalidArgumentId},
-      {"bad value", http::verb::post, "/v1/svc/op", "{\"input\":[\"int\",\"x\"]}", "application/json", 400,
+      {"bad value", http::verb::post, "/v1/svc/op", "{\"input\":[\"int\",\"x\"]}", kLossless, 400,
        Http::kInvalidArgumentId},
-      {"wrong content type", http::verb::post, "/v1/svc/op", good, "text/plain", 400,
+      {"wrong content type", http::verb::post, "/v1/svc/op", good, "text/plain", 415,
        Http::kInvalidArgumentId},
-      {"no content type", http::verb::post, "/v1/svc/op", good, "", 400, Http::kInvalidArgumentId},
-      {"body too large", http::verb::post, "/v1/svc/op", std::string(2048, ' '), "application/json", 413,
+      {"no content type", http::verb::post, "/v1/svc/op", good, "", 415, Http::kInvalidArgumentId},
+      {"body too large", http::verb::post, "/v1/svc/op", std::string(2048, ' '), kLossless, 413,
        Http::kInvalidArgumentId},
-      {"unknown path", http::verb::post, "/v2/svc/op", good, "application/json", 404, Http::kNotFoundId},
-      {"no operation", http::verb::post, "/v1/svc", good, "application/json", 404, Http::kNotFoundId},
-      {"extra segment", http::verb::post, "/v1/svc/op/x", good, "application/json", 404, Http::kNotFoundId},
+      {"unknown path", http::verb::post, "/v2/svc/op", good, kLossless, 404, Http::kNotFoundId},
+      {"no operation", http::verb::post, "/v1/svc", good, kLossless, 404, Http::kNotFoundId},
+      {"extra segment", http::verb::post, "/v1/svc/op/x", good, kLossless, 404, Http::kNotFoundId},
       {"GET on a call", http::verb::get, "/v1/svc/op", "", "", 405, Http::kUnsupportedId},
-      {"POST on health", http::verb::post, "/v1/health", good, "application/json", 405, Http::kUnsupportedId},
+      {"POST on health", http::verb::post, "/v1/health", good, kLossless, 405, Http::kUnsupportedId},
   };
   for (const auto& row : table) {
     HttpTest::Reply reply = Exchange(running.port, row.verb, row.target, row.body, row.contentType);
     EXPECT_EQ(reply.status, row.status) << row.what;
-    EXPECT_EQ(reply.contentType, "application/json") << row.what;
+    // Refusals answer in the shape of the request, the natural one when unknown.
+    const bool lossless = row.contentType == kLossless && row.target != Http::kHealthPath;
+    EXPECT_EQ(reply.contentType, lossless ? kLossless : "application/json") << row.what;
     EXPECT_NE(reply.body.find(row.errorId), std::string::npos) << row.what << ": " << reply.body;
   }
   EXPECT_EQ(provider->Calls(), 0);
   // Content type parameters and case do not matter.
-  EXPECT_EQ(
-      Exchange(running.port, http::verb::post, "/v1/svc/op", good, "Application/JSON; charset=utf-8").status,
-      200);
+  EXPECT_EQ(Exchange(running.port, http::verb::post, "/v1/svc/op", good,
+                     "Application/VND.tovri.Lossless+JSON; charset=utf-8")
+                .status,
+            200);
 }
 
 TEST(HttpServer, HealthAnswersAndRevealsNothing) {
@@ -170,7 +176,9 @@ TEST(HttpServer, StopLetsCallsInFlightFinishWithinTheGrace) {
   const std::uint16_t port = running->port;
   std::atomic<int> status{-1};
   std::thread caller([&] {
-    status = Exchange(port, http::verb::post, "/v1/svc/op", Request(*Data::VoidValue::GetInstance())).status;
+    status =
+        Exchange(port, http::verb::post, "/v1/svc/op", Request(*Data::VoidValue::GetInstance()), kLossless)
+            .status;
   });
   while (provider->Calls() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const auto start = std::chrono::steady_clock::now();
@@ -210,14 +218,15 @@ TEST(HttpServer, LateAnswersAndDepartedClientsAreHarmless) {
       stream.connect(
           boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), running.port));
       http::request<http::string_body> request(http::verb::post, "/v1/svc/op", 11);
-      request.set(http::field::content_type, "application/json");
+      request.set(http::field::content_type, kLossless);
       request.set(http::field::accept, "application/x-ndjson");
       request.body() = Request(*Data::VoidValue::GetInstance());
       request.prepare_payload();
       http::write(stream, request);
     }
     std::thread caller([&] {
-      Exchange(running.port, http::verb::post, "/v1/svc/op", Request(*Data::VoidValue::GetInstance()));
+      Exchange(running.port, http::verb::post, "/v1/svc/op", Request(*Data::VoidValue::GetInstance()),
+               kLossless);
     });
     while (provider->Calls() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     running.server->Stop(std::chrono::milliseconds(20));

@@ -6,6 +6,7 @@
 #include <memory>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 #include <tovri/core/invocation.hpp>
 #include <tovri/core/provider.hpp>
@@ -30,6 +31,9 @@ class LocalProvider final : public ApiProvider {
   bool Unregister(const std::string& interfaceName);
   // The registered interface of that name, or null.
   std::shared_ptr<const Provider::AsyncApiInterface> Find(const std::string& interfaceName) const;
+  // Every registered interface, ordered by name: what a transport lists
+  // for clients that discover the services it serves.
+  std::vector<std::shared_ptr<const Provider::AsyncApiInterface>> Interfaces() const;
 
   void Invoke(const std::shared_ptr<const MethodIdentifier>& method, const Data::ValuePtr& input,
               const std::shared_ptr<AsyncActivation>& activation, const AsyncApiResultCb& resultCb) override;

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include <tovri/core/invocation.hpp>
+#include <tovri/core/local_provider.hpp>
 #include <tovri/http/lossless_json.hpp>
 #include <tovri/http/security.hpp>
+#include <tovri/http/natural_json.hpp>
 
 namespace Tovri {
 namespace Http {
@@ -50,7 +52,8 @@ struct ServerOptions {
   std::chrono::milliseconds bodyTimeout{30000};
   // Connections beyond this many are closed as soon as they are accepted.
   std::size_t maxConnections = 256;
-  JsonLimits limits;
+  JsonLimits limits;            // lossless bodies
+  NaturalLimits naturalLimits;  // natural bodies
 };
 
 // Starts, serves on its own I/O threads and stops. The provider's answer
@@ -58,6 +61,13 @@ struct ServerOptions {
 // call is answered once (a provider's second final answer is ignored).
 class Server {
  public:
+  // Serves the natural shape (application/json) and GET /v1/services from
+  // the definitions of the interfaces registered with `provider`, and the
+  // lossless shape.
+  Server(std::shared_ptr<Core::LocalProvider> provider, ServerOptions options);
+  // Any other provider has no definitions to offer: only the lossless shape
+  // is served (a natural body is refused with 415, discovery with 404),
+  // unless it is a LocalProvider after all.
   Server(std::shared_ptr<Core::ApiProvider> provider, ServerOptions options);
   // Stops with no grace period if still running.
   ~Server();

@@ -11,7 +11,15 @@ namespace Http {
 // A call is POST kCallPrefix + <service id> + "/" + <operation>.
 constexpr const char* kCallPrefix = "/v1/";
 constexpr const char* kHealthPath = "/v1/health";
+// GET: the services served, their operations and the definitions of what
+// they take, give and raise.
+constexpr const char* kServicesPath = "/v1/services";
+// Bodies in the natural shape, read and written against the operation's
+// definitions: what people and programs in other languages send.
 constexpr const char* kJsonMediaType = "application/json";
+// Bodies in the lossless shape: what this library's client sends and asks
+// for, readable without definitions.
+constexpr const char* kLosslessMediaType = "application/vnd.tovri.lossless+json";
 // Asked for in Accept, it makes the server stream the progress reports
 // before the final answer, one JSON object a line.
 constexpr const char* kNdjsonMediaType = "application/x-ndjson";
@@ -38,6 +46,9 @@ constexpr const char* kBadRequestMessage = "tovri.http.bad.request";
 constexpr const char* kProviderFailedMessage = "tovri.http.provider.failed";
 constexpr const char* kTlsFailedMessage = "tovri.http.tls.failed";
 constexpr const char* kAccessDeniedMessage = "tovri.http.access.denied";
+constexpr const char* kUnknownOperationMessage = "tovri.http.unknown.operation";
+constexpr const char* kUnsupportedMediaMessage = "tovri.http.unsupported.media";
+constexpr const char* kBadOutputMessage = "tovri.http.bad.output";
 
 // The HTTP status of a final answer carrying the error `errorId`.
 int HttpStatusForError(const std::string& errorId) noexcept;
