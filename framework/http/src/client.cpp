@@ -135,6 +135,9 @@ class Call : public std::enable_shared_from_this<Call> {
           if (ec) return self->Failed(ec, kConnecting);
           self->stream().async_connect(results, [self](beast::error_code e, const tcp::endpoint&) {
             if (e) return self->Failed(e, kConnecting);
+            // A request is small and waits for its answer: send it at once.
+            beast::error_code ignored;
+            self->stream().socket().set_option(tcp::no_delay(true), ignored);
             self->Write();
           });
         });

@@ -467,6 +467,9 @@ class Listener : public std::enable_shared_from_this<Listener> {
         socket.close(ec);
       } else {
         shared_->connections.fetch_add(1);
+        // An answer goes out in several writes (header, chunks); Nagle's
+        // algorithm would hold each small one back until the last is acked.
+        socket.set_option(tcp::no_delay(true), ec);
         std::make_shared<Session<beast::tcp_stream>>(shared_, beast::tcp_stream(std::move(socket)))->Start();
       }
     }
