@@ -143,7 +143,10 @@ class Call : public std::enable_shared_from_this<Call> {
         });
   }
 
+  // Write and Read also check for an abort: Abort's cancel finds nothing
+  // to cancel when it runs between one step's completion and the next.
   void Write() {
+    if (aborted_) return Closed();
     request_.emplace(http::verb::post, target_, 11);
     // An IPv6 literal is bracketed in the Host header.
     const std::string& host = state_->options.host;
@@ -162,6 +165,7 @@ class Call : public std::enable_shared_from_this<Call> {
   }
 
   void Read() {
+    if (aborted_) return Closed();
     parser_.emplace();
     parser_->body_limit(state_->options.maxAnswerBytes);
     onChunk_ = [this](std::uint64_t, beast::string_view chunk, beast::error_code& ec) -> std::size_t {
