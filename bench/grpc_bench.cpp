@@ -15,13 +15,10 @@
 #include <grpcpp/grpcpp.h>
 
 #include "data.hpp"
+#include "grpc_data.hpp"
 #include "registry.hpp"
-#include "trusted_bench.grpc.pb.h"
 
 namespace DralBench {
-namespace {
-
-namespace pb = ::dral_bench;
 
 pb::TpmInfo ProtoTpmInfo() {
   const TpmRecipe recipe;
@@ -61,30 +58,30 @@ pb::ProvidersListResponse ProtoSummaries(std::size_t count) {
   return response;
 }
 
-class TpmSync final : public pb::Tpm::Service {
- public:
-  explicit TpmSync(const pb::TpmInfo& info) : info_(info) {}
-  grpc::Status Get(grpc::ServerContext*, const pb::TpmGetRequest*, pb::TpmInfo* response) override {
-    response->CopyFrom(info_);
-    return grpc::Status::OK;
-  }
+pb::TpmInfo SyncGet(pb::Tpm::Stub& stub) {
+  grpc::ClientContext context;
+  pb::TpmGetRequest request;
+  request.set_tpm("tpm0");
+  pb::TpmInfo response;
+  const grpc::Status status = stub.Get(&context, request, &response);
+  if (!status.ok()) response.Clear();
+  return response;
+}
 
- private:
-  const pb::TpmInfo& info_;
-};
+pb::ProvidersListResponse SyncList(pb::Providers::Stub& stub) {
+  grpc::ClientContext context;
+  pb::ProvidersListRequest request;
+  pb::ProvidersListResponse response;
+  const grpc::Status status = stub.List(&context, request, &response);
+  if (!status.ok()) response.Clear();
+  return response;
+}
 
-class ProvidersSync final : public pb::Providers::Service {
- public:
-  explicit ProvidersSync(const pb::ProvidersListResponse& list) : list_(list) {}
-  grpc::Status List(grpc::ServerContext*, const pb::ProvidersListRequest*,
-                    pb::ProvidersListResponse* response) override {
-    response->CopyFrom(list_);
-    return grpc::Status::OK;
-  }
+bool Same(const google::protobuf::Message& a, const google::protobuf::Message& b) {
+  return google::protobuf::util::MessageDifferencer::Equals(a, b);
+}
 
- private:
-  const pb::ProvidersListResponse& list_;
-};
+namespace {
 
 class TpmCallback final : public pb::Tpm::CallbackService {
  public:
@@ -165,25 +162,6 @@ struct Servers {
   }
 };
 
-pb::TpmInfo SyncGet(pb::Tpm::Stub& stub) {
-  grpc::ClientContext context;
-  pb::TpmGetRequest request;
-  request.set_tpm("tpm0");
-  pb::TpmInfo response;
-  const grpc::Status status = stub.Get(&context, request, &response);
-  if (!status.ok()) response.Clear();
-  return response;
-}
-
-pb::ProvidersListResponse SyncList(pb::Providers::Stub& stub) {
-  grpc::ClientContext context;
-  pb::ProvidersListRequest request;
-  pb::ProvidersListResponse response;
-  const grpc::Status status = stub.List(&context, request, &response);
-  if (!status.ok()) response.Clear();
-  return response;
-}
-
 // Blocks the caller until the callback has run.
 class Completion {
  public:
@@ -227,10 +205,6 @@ pb::ProvidersListResponse CallbackList(pb::Providers::Stub& stub) {
                      [&completion](grpc::Status status) { completion.Done(status.ok()); });
   if (!completion.Wait()) response.Clear();
   return response;
-}
-
-bool Same(const google::protobuf::Message& a, const google::protobuf::Message& b) {
-  return google::protobuf::util::MessageDifferencer::Equals(a, b);
 }
 
 }  // namespace

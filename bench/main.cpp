@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +35,18 @@ struct Case {
 
 std::map<std::string, std::shared_ptr<Case>>& Cases() {
   static std::map<std::string, std::shared_ptr<Case>> cases;
+  return cases;
+}
+
+struct ThroughputCase {
+  std::function<CallerFactory()> setup;
+  int threads;
+  std::once_flag once;
+  CallerFactory makeCaller;
+};
+
+std::map<std::string, std::shared_ptr<ThroughputCase>>& ThroughputCases() {
+  static std::map<std::string, std::shared_ptr<ThroughputCase>> cases;
   return cases;
 }
 
@@ -72,6 +85,16 @@ void Run(benchmark::State& state, Case& c) {
   state.counters["peak_bytes"] = static_cast<double>(c.perOp.peakBytes);
 }
 
+// Every thread runs this; the timer starts after all of them reached the
+// loop, so making and warming up each caller is not timed.
+void RunThroughput(benchmark::State& state, ThroughputCase& c) {
+  std::call_once(c.once, [&c] { c.makeCaller = c.setup(); });
+  const Operation op = c.makeCaller();
+  op();
+  for (auto _ : state) op();
+  state.SetItemsProcessed(state.iterations());
+}
+
 // Kept out of line so that callgrind can collect inside it only.
 __attribute__((noinline)) void ProfileLoop(const Operation& op, long reps) {
   for (long i = 0; i < reps; ++i) op();
@@ -105,6 +128,13 @@ void Require(bool condition, const std::string& what) {
   std::exit(1);
 }
 
+void AddThroughputCase(const std::string& name, std::function<CallerFactory()> setup, int threads) {
+  auto c = std::make_shared<ThroughputCase>();
+  c->setup = std::move(setup);
+  c->threads = threads;
+  ThroughputCases()[name] = std::move(c);
+}
+
 void AtEnd(std::function<void()> cleanup) { Cleanups().push_back(std::move(cleanup)); }
 
 }  // namespace DralBench
@@ -119,7 +149,9 @@ int main(int argc, char** argv) {
 #endif
 #ifdef DRAL_BENCH_WITH_GRPC
   AddGrpcCases();
+  AddGrpcLoopbackCases();
 #endif
+  AddLoopbackCases();
 
   std::string profile;
   long reps = 1000;
@@ -134,6 +166,14 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(entry.first.c_str(), [c](benchmark::State& state) { Run(state, *c); })
         ->Unit(benchmark::kMicrosecond)
         ->MeasureProcessCPUTime();
+  }
+  for (auto& entry : ThroughputCases()) {
+    std::shared_ptr<ThroughputCase> c = entry.second;
+    benchmark::RegisterBenchmark(entry.first.c_str(),
+                                 [c](benchmark::State& state) { RunThroughput(state, *c); })
+        ->Unit(benchmark::kMicrosecond)
+        ->Threads(c->threads)
+        ->UseRealTime();
   }
 #ifdef DRAL_BENCH_WITH_JSON
   benchmark::AddCustomContext("peer_nlohmann_json", "yes");

@@ -17,6 +17,14 @@ using Factory = std::function<Operation()>;
 // `probeOps`: how many operations the allocation count is averaged over.
 void AddCase(const std::string& name, Factory factory, int probeOps);
 
+// A case timed with `threads` callers at once, for throughput: `setup` runs
+// once, on the first run of the case, and returns the maker of one caller's
+// operation; each thread makes its own (outside the timed loop), calls it
+// once to warm up, then in the loop. Reported in wall-clock time, with
+// operations per second as items_per_second.
+using CallerFactory = std::function<Operation()>;
+void AddThroughputCase(const std::string& name, std::function<CallerFactory()> setup, int threads);
+
 // Ends the process with a message when `condition` is false: a contestant
 // that computes the wrong thing must not be timed.
 void Require(bool condition, const std::string& what);
@@ -31,5 +39,7 @@ void AddCallCases();
 void AddBindingCases();
 void AddJsonCases();
 void AddGrpcCases();
+void AddLoopbackCases();
+void AddGrpcLoopbackCases();
 
 }  // namespace DralBench

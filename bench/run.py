@@ -13,6 +13,13 @@ contestants instead of hitting one; --stat median takes the median instead.
 By default they are the process's CPU time (every thread's, so gRPC's
 server threads count), which a shared, loaded machine distorts least;
 --time real uses wall-clock time.
+
+The loopback transport cases (tcp/...) run apart, twice: free and pinned to
+one CPU (taskset -c 0, server and client threads together), each with its
+own repetitions; their table gives medians: wall-clock time per call (and
+process CPU time per call) for one client, calls per second for 8 client
+threads, and ours/gRPC for each. --transport only|none runs only them or
+leaves them out.
 """
 
 import argparse
@@ -58,6 +65,19 @@ PEAK_ROWS = [
 ]
 
 
+# Loopback transport rows: (label, case, throughput?, bound, target text).
+# Latency ratios ours/gRPC must be at most the bound; throughput ratios
+# ours/gRPC at least it.
+TRANSPORT_ROWS = [
+    ("TPM get, 1 client", "tpm_get", False, 1.0, "latency <= grpc"),
+    ("providers list 1,000, 1 client", "providers_list_1000", False, 1.5, "latency <= 1.5x grpc"),
+    ("TPM get, 8 clients", "tpm_get_x8", True, 1.0, "calls/s >= grpc"),
+    ("providers list 1,000, 8 clients", "providers_list_1000_x8", True, 1.0, "calls/s >= grpc"),
+]
+TRANSPORT_SECURITY = [("plain", ""), ("TLS", "_tls")]
+TRANSPORT_MODES = [("free", []), ("pinned", ["taskset", "-c", "0"])]
+
+
 def machine(ctx):
     model = "unknown"
     try:
@@ -77,16 +97,16 @@ def machine(ctx):
     }
 
 
-def run(binary, args):
+def run(binary, args, bench_filter=None, prefix=(), repetitions=None):
     fd, path = tempfile.mkstemp(suffix=".json")
     os.close(fd)
-    cmd = [binary, "--benchmark_out=" + path, "--benchmark_out_format=json",
-           "--benchmark_repetitions=%d" % args.repetitions,
-           "--benchmark_enable_random_interleaving=true",
-           "--benchmark_display_aggregates_only=true",
-           "--benchmark_min_time=%s" % args.min_time]
-    if args.filter:
-        cmd.append("--benchmark_filter=" + args.filter)
+    cmd = list(prefix) + [binary, "--benchmark_out=" + path, "--benchmark_out_format=json",
+                          "--benchmark_repetitions=%d" % (repetitions or args.repetitions),
+                          "--benchmark_enable_random_interleaving=true",
+                          "--benchmark_display_aggregates_only=true",
+                          "--benchmark_min_time=%s" % args.min_time]
+    if bench_filter:
+        cmd.append("--benchmark_filter=" + bench_filter)
     print("running: " + " ".join(cmd), file=sys.stderr)
     subprocess.run(cmd, check=True, stdout=sys.stderr)
     with open(path) as f:
@@ -189,6 +209,75 @@ def table(results):
     return "\n".join(lines)
 
 
+def collect_transport(data):
+    """case name -> medians of wall-clock and CPU time per call (us) and of
+    calls per second, over the repetitions."""
+    runs = {}
+    for b in data.get("benchmarks", []):
+        if b.get("run_type") == "aggregate":
+            continue
+        name = b.get("run_name", b["name"])
+        parts = [p for p in name.split("/") if not (p in ("process_time", "real_time") or p.startswith("threads:"))]
+        name = "/".join(parts)
+        scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}[b.get("time_unit", "ns")]
+        runs.setdefault(name, []).append((b["real_time"] * scale, b["cpu_time"] * scale, b.get("items_per_second")))
+
+    def median(xs):
+        xs = sorted(x for x in xs if x is not None)
+        if not xs:
+            return None
+        mid = len(xs) // 2
+        return xs[mid] if len(xs) % 2 else (xs[mid - 1] + xs[mid]) / 2
+
+    return {name: {"real_us": median([r for r, _, _ in samples]), "cpu_us": median([c for _, c, _ in samples]),
+                   "calls_per_s": median([i for _, _, i in samples]), "repetitions": len(samples)}
+            for name, samples in runs.items()}
+
+
+def fmt_rate(x):
+    if x is None:
+        return "-"
+    return "%.0f/s" % x if x < 1e4 else "%.1fk/s" % (x / 1e3)
+
+
+def transport_table(results_by_mode):
+    head = ["case", "security", "cpus", "ours", "grpc", "ours/grpc", "ours cpu", "grpc cpu", "target"]
+    rows = []
+    for label, case, throughput, bound, text in TRANSPORT_ROWS:
+        for security, suffix in TRANSPORT_SECURITY:
+            name = case.replace("_x8", suffix + "_x8") if throughput else case + suffix
+            for mode, _ in TRANSPORT_MODES:
+                results = results_by_mode.get(mode, {})
+                ours = results.get("tcp/%s/ours" % name)
+                grpc = results.get("tcp/%s/grpc" % name)
+                if not ours and not grpc:
+                    continue
+                if throughput:
+                    o = ours["calls_per_s"] if ours else None
+                    g = grpc["calls_per_s"] if grpc else None
+                    cells = [fmt_rate(o), fmt_rate(g)]
+                    cpu = ["-", "-"]
+                    r = ratio(o, g)
+                    verdict = "n/a" if r is None else ("hit" if r >= bound else "miss")
+                else:
+                    o = ours["real_us"] if ours else None
+                    g = grpc["real_us"] if grpc else None
+                    cells = [fmt_time(o), fmt_time(g)]
+                    cpu = [fmt_time(ours["cpu_us"]) if ours else "-", fmt_time(grpc["cpu_us"]) if grpc else "-"]
+                    r = ratio(o, g)
+                    verdict = "n/a" if r is None else ("hit" if r <= bound else "miss")
+                rows.append([label, security, mode] + cells + [fmt_ratio(r)] + cpu
+                            + ["%s: %s" % (text, verdict if ours else "ours not wired")])
+    if not rows:
+        return "(no transport cases in this run)"
+    widths = [max(len(r[i]) for r in [head] + rows) for i in range(len(head))]
+    lines = ["| " + " | ".join(c.ljust(w) for c, w in zip(head, widths)) + " |",
+             "|" + "|".join("-" * (w + 2) for w in widths) + "|"]
+    for r in rows:
+        lines.append("| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |")
+    return "\n".join(lines)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     here = os.path.dirname(os.path.abspath(__file__))
@@ -200,17 +289,60 @@ def main():
     parser.add_argument("--time", choices=["cpu", "real"], default="cpu")
     parser.add_argument("--json-out", help="keep the raw Google Benchmark JSON here")
     parser.add_argument("--from-json", help="print the table of an earlier --json-out instead of running")
+    parser.add_argument("--transport", choices=["both", "only", "none"], default="both",
+                        help="the loopback transport cases (tcp/...): with the others, only them, or none")
+    parser.add_argument("--transport-repetitions", type=int, default=5)
     args = parser.parse_args()
 
+    binary = os.path.abspath(args.binary)
+    transport_json = (args.from_json or args.json_out or "") + ".transport.json"
+    data, transport = {}, {}
     if args.from_json:
-        with open(args.from_json) as f:
-            data = json.load(f)
+        if args.transport != "only":
+            with open(args.from_json) as f:
+                data = json.load(f)
+        if args.transport != "none" and os.path.exists(transport_json):
+            with open(transport_json) as f:
+                transport = json.load(f)
     else:
-        data = run(os.path.abspath(args.binary), args)
-        if args.json_out:
-            with open(args.json_out, "w") as f:
-                json.dump(data, f, indent=1)
+        if args.transport != "only":
+            data = run(binary, args, args.filter or "-^tcp/")
+            if args.json_out:
+                with open(args.json_out, "w") as f:
+                    json.dump(data, f, indent=1)
+        if args.transport != "none":
+            for mode, prefix in TRANSPORT_MODES:
+                transport[mode] = run(binary, args, "^tcp/", prefix, args.transport_repetitions)
+            if args.json_out:
+                with open(transport_json, "w") as f:
+                    json.dump(transport, f, indent=1)
+    if data:
+        print_main(data, args)
+        if transport:
+            print()
+    if transport:
+        print_transport(transport)
+    return 0
 
+
+def print_transport(transport):
+    results = {mode: collect_transport(d) for mode, d in transport.items()}
+    any_data = next(iter(transport.values()))
+    ctx = any_data.get("context", {})
+    m = machine(ctx)
+    repetitions = max((r["repetitions"] for rs in results.values() for r in rs.values()), default=0)
+    print("transport over loopback; machine: %s CPUs (nproc), %s; kernel %s" % (m["nproc"], m["cpu"], m["kernel"]))
+    for mode, d in transport.items():
+        c = d.get("context", {})
+        print("  %s run %s, load average at its start %s" % (mode, c.get("date", "?"),
+              " ".join("%.2f" % x for x in c.get("load_avg", []))))
+    print("medians of %d interleaved repetitions; 1 client: wall-clock per call (cpu: process CPU per call, "
+          "all threads); 8 clients: calls per second; free: any CPU, pinned: taskset -c 0" % repetitions)
+    print()
+    print(transport_table(results))
+
+
+def print_main(data, args):
     ctx = data.get("context", {})
     results = collect(data, "cpu_time" if args.time == "cpu" else "real_time", args.stat)
     repetitions = max((r["repetitions"] for r in results.values()), default=0)
@@ -224,7 +356,6 @@ def main():
     print("ratios: ours/peer (below 1: ours is faster or smaller); allocs: per converted value or per call")
     print()
     print(table(results))
-    return 0
 
 
 if __name__ == "__main__":

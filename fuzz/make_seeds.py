@@ -3,7 +3,7 @@
 
 The byte layouts are those the targets read (see the comments at the top of
 format_properties.hpp, primitive_properties.hpp, check_properties.hpp,
-road_properties.hpp and natural_json_properties.hpp, and the opcodes of value_decoder.hpp). Seeds are named seed-*; inputs kept
+road_properties.hpp, natural_json_properties.hpp and lossless_json_properties.hpp, and the opcodes of value_decoder.hpp). Seeds are named seed-*; inputs kept
 from findings are named after the finding and are not touched here.
 
     python3 fuzz/make_seeds.py
@@ -279,6 +279,51 @@ NATURAL = {
 }
 
 
+# --- lossless_json: reader and limits byte, text ----------------------------
+# Byte 0 (lossless_json_properties.hpp): bit 0 small limits; bits 1-2 the
+# reader: 0 a value, 1 a request envelope, 2 an answer envelope.
+VALUE, REQUEST, ANSWER = 0, 1, 2
+
+
+def lossless(text, reader=VALUE, small=False):
+    return bytes([reader << 1 | int(small)]) + text.encode()
+
+
+EVERY_KIND = ('["struct","s",9,"i","int",-9223372036854775808,"d","double",1.5E0,'
+              '"b","bool",true,"x","blob","AP8=","t","string","caf\\u00e9","k","secret","pw",'
+              '"o","optional","list",2,"int",1,"int",2,"u","unset","v","void"]')
+ERROR = ('["error","com.corvane.tovri.std.errors.not_found",1,"messages","list",1,'
+         '"struct","com.corvane.tovri.std.localizable_message",3,"id","string","m",'
+         '"default_message","string","t","args","list",0]')
+LOSSLESS = {
+    "every-kind": lossless(EVERY_KIND),
+    "every-kind-small-limits": lossless(EVERY_KIND, small=True),
+    "doubles": lossless('["list",6,"double","nan","double","inf","double","-inf","double","-0",'
+                        '"double",4.9E-324,"double",1.7976931348623157E308]'),
+    "list-kinds": lossless('["set",2,"string","a","string","b"]'),
+    "listkind": lossless('["listkind",7,1,"int",0]'),
+    "map": lossless('["map",1,"struct","map-entry",2,"key","int",1,"value","string","v"]'),
+    "dynamic": lossless('["dynamic","d",1,"f","unset"]'),
+    "error": lossless(ERROR),
+    "nested": lossless('["optional",' * 6 + '"void"' + "]"),
+    "nested-small-limits": lossless('["optional",' * 6 + '"void"' + "]", small=True),
+    "count-too-large": lossless('["list",3,"int",1]'),
+    "field-twice": lossless('["struct","s",2,"f","void","f","void"]'),
+    "trailing": lossless('["void","void"]'),
+    "malformed": lossless('["struct","s",1,"f"'),
+    "request": lossless('{"input":' + EVERY_KIND + ',"properties":{"a":"1","tovri.locale":"de"}}', REQUEST),
+    "request-no-properties": lossless('{"input":["void"]}', REQUEST),
+    "request-unknown-member": lossless('{"input":["void"],"x":1}', REQUEST),
+    "request-bad-properties": lossless('{"input":["void"],"properties":{"a":1}}', REQUEST),
+    "answer-output": lossless('{"output":' + EVERY_KIND + "}", ANSWER),
+    "answer-null": lossless('{"output":null,"unchecked":true}', ANSWER),
+    "answer-error": lossless('{"error":' + ERROR + "}", ANSWER),
+    "answer-error-not-error": lossless('{"error":["void"]}', ANSWER),
+    "answer-progress": lossless('{"progress":[0,-1,9223372036854775807]}', ANSWER),
+    "answer-both": lossless('{"output":["void"],"error":' + ERROR + "}", ANSWER),
+}
+
+
 def write(target, seeds):
     directory = CORPUS / target
     directory.mkdir(parents=True, exist_ok=True)
@@ -296,4 +341,5 @@ if __name__ == "__main__":
     write("road", ROAD)
     write("road-deep", ROAD_DEEP)
     write("natural_json", NATURAL)
+    write("lossless_json", LOSSLESS)
     road_dictionary()

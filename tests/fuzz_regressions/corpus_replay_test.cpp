@@ -13,6 +13,7 @@
 
 #include "check_properties.hpp"
 #include "format_properties.hpp"
+#include "lossless_json_properties.hpp"
 #include "natural_json_properties.hpp"
 #include "primitive_properties.hpp"
 #include "road_properties.hpp"
@@ -82,5 +83,8 @@ TEST(FuzzCorpusReplay, Road) { Replay("road", &RunRoad); }
 TEST(FuzzCorpusReplay, RoadDeepOnASmallStack) { Replay("road-deep", &RunDeepRoad, kSmallStack); }
 
 TEST(FuzzCorpusReplay, NaturalJson) { Replay("natural_json", &DralFuzz::CheckNaturalJsonCase, kSmallStack); }
+TEST(FuzzCorpusReplay, LosslessJson) {
+  Replay("lossless_json", &DralFuzz::CheckLosslessJsonCase, kSmallStack);
+}
 
 }  // namespace

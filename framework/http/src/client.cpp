@@ -171,6 +171,9 @@ class Call : public std::enable_shared_from_this<Call> {
           if (ec) return self->Failed(ec, kConnecting);
           self->stream().async_connect(results, [self](beast::error_code e, const tcp::endpoint&) {
             if (e) return self->Failed(e, kConnecting);
+            // A request is small and waits for its answer: send it at once.
+            beast::error_code ignored;
+            self->stream().socket().set_option(tcp::no_delay(true), ignored);
             if (self->connection_->secure) return self->Handshake();
             self->Write();
           });
@@ -231,13 +234,18 @@ class Call : public std::enable_shared_from_this<Call> {
     parser_->body_limit(state_->options.maxAnswerBytes);
     onChunk_ = [this](std::uint64_t, beast::string_view chunk, beast::error_code& ec) -> std::size_t {
       received_ = true;
+      // What is held from earlier pieces has no line end (complete lines
+      // were taken), so only the new piece is searched: a long answer line
+      // arrives in many pieces, and scanning it anew each time is quadratic.
+      const std::size_t scanned = lines_.size();
       lines_.append(chunk.data(), chunk.size());
       if (lines_.size() > state_->options.maxAnswerBytes) {
         malformed_ = "answer larger than " + std::to_string(state_->options.maxAnswerBytes) + " bytes";
       }
       std::size_t start = 0;
-      for (std::size_t end; malformed_.empty() && (end = lines_.find('\n', start)) != std::string::npos;
-           start = end + 1) {
+      for (std::size_t end, from = scanned;
+           malformed_.empty() && (end = lines_.find('\n', from)) != std::string::npos;
+           start = from = end + 1) {
         OnLine(beast::string_view(lines_).substr(start, end - start));
       }
       lines_.erase(0, start);

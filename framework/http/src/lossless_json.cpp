@@ -2,10 +2,15 @@
 
 #include <openssl/evp.h>
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <string>
+#include <system_error>
 #include <vector>
+
+#include <boost/json/basic_parser_impl.hpp>
 
 #include "json_detail.hpp"
 
@@ -21,6 +26,83 @@ namespace {
 // The item list is flat whatever the depth of the value; the envelope
 // around it adds a few levels.
 constexpr std::size_t kMaxJsonDepth = 8;
+
+// Builds a document as json::parse does, except that a number with a
+// fraction or an exponent is read exactly (std::from_chars, round to
+// nearest) from its text: Boost.JSON's own conversion may be one unit in the
+// last place off, and a double must read back as the very value written.
+struct ExactNumberHandler {
+  static constexpr std::size_t max_object_size = json::object::max_size();
+  static constexpr std::size_t max_array_size = json::array::max_size();
+  static constexpr std::size_t max_key_size = json::string::max_size();
+  static constexpr std::size_t max_string_size = json::string::max_size();
+
+  json::value_stack st;
+  std::string number;  // the pieces of a number split across writes
+
+  bool on_document_begin(json::error_code&) { return true; }
+  bool on_document_end(json::error_code&) { return true; }
+  bool on_object_begin(json::error_code&) { return true; }
+  bool on_object_end(std::size_t n, json::error_code&) {
+    st.push_object(n);
+    return true;
+  }
+  bool on_array_begin(json::error_code&) { return true; }
+  bool on_array_end(std::size_t n, json::error_code&) {
+    st.push_array(n);
+    return true;
+  }
+  bool on_key_part(json::string_view s, std::size_t, json::error_code&) {
+    st.push_chars(s);
+    return true;
+  }
+  bool on_key(json::string_view s, std::size_t, json::error_code&) {
+    st.push_key(s);
+    return true;
+  }
+  bool on_string_part(json::string_view s, std::size_t, json::error_code&) {
+    st.push_chars(s);
+    return true;
+  }
+  bool on_string(json::string_view s, std::size_t, json::error_code&) {
+    st.push_string(s);
+    return true;
+  }
+  bool on_number_part(json::string_view s, json::error_code&) {
+    number.append(s.data(), s.size());
+    return true;
+  }
+  bool on_int64(std::int64_t i, json::string_view, json::error_code&) {
+    number.clear();
+    st.push_int64(i);
+    return true;
+  }
+  bool on_uint64(std::uint64_t u, json::string_view, json::error_code&) {
+    number.clear();
+    st.push_uint64(u);
+    return true;
+  }
+  bool on_double(double d, json::string_view s, json::error_code&) {
+    number.append(s.data(), s.size());
+    double exact = 0;
+    const auto read = std::from_chars(number.data(), number.data() + number.size(), exact);
+    // Out of range (beyond the largest double): keep the parser's infinity.
+    if (read.ec == std::errc() && read.ptr == number.data() + number.size()) d = exact;
+    number.clear();
+    st.push_double(d);
+    return true;
+  }
+  bool on_bool(bool b, json::error_code&) {
+    st.push_bool(b);
+    return true;
+  }
+  bool on_null(json::error_code&) {
+    st.push_null();
+    return true;
+  }
+  bool on_comment_part(json::string_view, json::error_code&) { return true; }
+  bool on_comment(json::string_view, json::error_code&) { return true; }
+};
 
 const char* ListKindName(int kind) {
   switch (kind) {
@@ -452,7 +534,11 @@ bool ParseDocument(std::string_view text, const JsonLimits& limits, const json::
   // Strings are bytes to the framework; they cross unchanged.
   options.allow_invalid_utf8 = true;
   boost::system::error_code ec;
-  out = json::parse(json::string_view(text.data(), text.size()), ec, storage, options);
+  json::basic_parser<ExactNumberHandler> parser(options);
+  parser.handler().st.reset(storage);
+  const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
+  if (!ec && used < text.size()) ec = json::error::extra_data;
+  if (!ec) out = parser.handler().st.release();
   if (ec) {
     error = "malformed JSON: " + ec.message();
     return false;

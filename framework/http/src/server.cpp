@@ -629,6 +629,9 @@ class Listener : public std::enable_shared_from_this<Listener> {
         socket.close(ec);
       } else {
         shared_->connections.fetch_add(1);
+        // An answer goes out in several writes (header, chunks); Nagle's
+        // algorithm would hold each small one back until the last is acked.
+        socket.set_option(tcp::no_delay(true), ec);
         if (shared_->tls) {
           std::make_shared<Session<TlsStream>>(shared_,
                                                TlsStream(beast::tcp_stream(std::move(socket)), *shared_->tls))
