@@ -4,8 +4,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,8 +19,6 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace Trustd {
 namespace Testing {
@@ -206,18 +204,27 @@ bool Swtpm::Start() {
   std::vector<char*> argv;
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir + "/swtpm.out").c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, "swtpm", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    error_ = "cannot start swtpm: " + std::string(std::strerror(spawned));
+  const std::string output = dir + "/swtpm.out";
+  const pid_t parent = ::getpid();
+  // fork rather than posix_spawn for PR_SET_PDEATHSIG: a test process that
+  // dies (a crash, a ctest timeout) takes its TPM with it. Only
+  // async-signal-safe calls between fork and exec.
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    error_ = "cannot start swtpm: " + std::string(std::strerror(errno));
     return false;
+  }
+  if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (in < 0 || out < 0 || ::dup2(in, STDIN_FILENO) < 0 || ::dup2(out, STDOUT_FILENO) < 0 ||
+        ::dup2(out, STDERR_FILENO) < 0) {
+      ::_exit(127);
+    }
+    ::execvp("swtpm", argv.data());
+    ::_exit(127);
   }
   pid_ = pid;
   // Up within two seconds, or it exited (a port taken, most likely).

@@ -43,6 +43,8 @@ class Swtpm {
   const std::filesystem::path& Directory() const { return directory_; }
 
   // SIGKILL and reap: the TPM disappears mid-conversation.
+  // (The TPM process also dies with the thread that started it, so start
+  // and restart it from the test's main thread.)
   void Kill();
   // Starts the TPM again on the same ports and state (after Kill). False,
   // with Error() set, when it does not come up.
