@@ -211,7 +211,7 @@ RawReply Send(std::uint16_t port, http::verb verb, const std::string& target,
   if (ec) return reply;
   http::request<http::string_body> request(verb, target, 11);
   request.set(http::field::host, "127.0.0.1");
-  request.set(http::field::content_type, "application/json");
+  request.set(http::field::content_type, Http::kLosslessMediaType);
   if (!authorization.empty()) request.set(http::field::authorization, authorization);
   if (verb == http::verb::post) {
     request.body() =
