@@ -30,19 +30,23 @@ using ErrorPtr = std::shared_ptr<const ::Tovri::Data::ErrorValue>;
 using TpmSvc = TI::Hardware::TpmSvc;
 using ProvidersSvc = TI::Kms::ProvidersSvc;
 
-// Our TLS options arrive with the transport's TLS work; until then the TLS
-// rows of ours are not registered (run.py prints them as "-"). Wiring them:
-// set ServerOptions::tls and ClientOptions::tls from GetTestPki()'s files in
-// the two functions below and return true for Security::kTls.
+// TLS with the same throw-away CA as gRPC's TLS cases.
 bool ServerOptionsFor(Security security, ::Tovri::Http::ServerOptions& options) {
   options.listen = {{"127.0.0.1", 0}};
-  return security == Security::kPlain;
+  if (security == Security::kTls) {
+    const TestPki& pki = GetTestPki();
+    options.tls = ::Tovri::Http::TlsServerOptions{pki.serverCertFile, pki.serverKeyFile, {}, false};
+  }
+  return true;
 }
 
 bool ClientOptionsFor(Security security, std::uint16_t port, ::Tovri::Http::ClientOptions& options) {
   options.host = "127.0.0.1";
   options.port = port;
-  return security == Security::kPlain;
+  if (security == Security::kTls) {
+    options.tls = ::Tovri::Http::TlsClientOptions{GetTestPki().caCertFile, {}, {}, {}};
+  }
+  return true;
 }
 
 // A server on a free loopback port answering TPM get and providers list.
@@ -190,7 +194,7 @@ void AddFor(Security security) {
 
 void AddLoopbackCases() {
   AddFor(Security::kPlain);
-  AddFor(Security::kTls);  // registers nothing until our TLS options exist
+  AddFor(Security::kTls);
 }
 
 }  // namespace DralBench
