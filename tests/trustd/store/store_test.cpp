@@ -290,9 +290,9 @@ TEST(Store, ReopeningKeepsEveryRecordAndField) {
 
 TEST(Store, FilesAreCreatedOwnerOnly) {
   Testing::TempDir dir;
-  ::umask(0);  // the store must not rely on the process's umask
+  const mode_t umask = ::umask(0);  // the store must not rely on the process's umask
   auto store = OpenOk(dir.Path());
-  ::umask(022);
+  ::umask(umask);
   ASSERT_TRUE(store);
   ASSERT_TRUE(store->CreateKeyProvider(Authority("p1")));
   for (const char* name : {"trustd.db", "store.key", "trustd.db-wal"}) {
@@ -314,6 +314,12 @@ TEST(Store, RefusesFilesItCannotTrust) {
       {"database readable by others",
        [](const fs::path& d) { fs::permissions(d / "trustd.db", fs::perms(0644)); }, "trustd.db",
        "mode 0644"},
+      {"log readable by others",
+       [](const fs::path& d) {
+         std::ofstream(d / "trustd.db-wal");
+         fs::permissions(d / "trustd.db-wal", fs::perms(0644));
+       },
+       "trustd.db-wal", "mode 0644"},
       {"key readable by the group",
        [](const fs::path& d) { fs::permissions(d / "store.key", fs::perms(0640)); }, "store.key",
        "mode 0640"},

@@ -479,7 +479,8 @@ class Store::Impl {
     if (put.Step() != SQLITE_DONE) {
       StoreError error = LastError(what);
       // Either the id or the address is taken; tell which.
-      if (error.kind == Kind::kAlreadyExists && (update || !Exists(t, id).Value()))
+      const auto idTaken = Exists(t, id);
+      if (error.kind == Kind::kAlreadyExists && (update || (idTaken && !idTaken.Value())))
         error.message = std::string("another ") + t.what + " already uses the address " + Describe(address);
       return StoreResult<Done>::Failure(error);
     }
@@ -614,9 +615,13 @@ StoreResult<std::unique_ptr<Store>> Store::Open(const std::string& databasePath,
   }
   auto key = ReadKey(keyPath);
   if (!key) return R::Failure(key.Error());
-  auto fd = OpenPrivate(databasePath, "database", O_RDONLY);
-  if (!fd) return R::Failure(fd.Error());
-  ::close(fd.Value());
+  // The log and shared-memory files hold records too.
+  for (const std::string& path : {databasePath, databasePath + "-wal", databasePath + "-shm"}) {
+    if (path != databasePath && !Exists(path)) continue;
+    auto fd = OpenPrivate(path, "database", O_RDONLY);
+    if (!fd) return R::Failure(fd.Error());
+    ::close(fd.Value());
+  }
 
   sqlite3* db = nullptr;
   const int opened =
