@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include <trustd/tpm/result.hpp>
+#include <trustd/result.hpp>
 
 namespace Trustd {
 namespace Detail {

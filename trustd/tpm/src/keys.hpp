@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include <trustd/tpm/result.hpp>
+#include <trustd/result.hpp>
 
 namespace Trustd {
 namespace Detail {

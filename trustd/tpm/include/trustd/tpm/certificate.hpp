@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include <trustd/tpm/result.hpp>
+#include <trustd/result.hpp>
 
 namespace Trustd {
 

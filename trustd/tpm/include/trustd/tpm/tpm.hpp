@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include <trustd/tpm/result.hpp>
+#include <trustd/result.hpp>
 
 namespace Trustd {
 namespace Detail {
