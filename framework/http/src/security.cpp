@@ -127,9 +127,9 @@ bool Matches(const std::string& pattern, std::string_view service, std::string_v
 }  // namespace
 
 bool Gate::Load(const std::string& tokenFile, const RoleMap& roles, std::string& error) {
-  entries_.clear();
-  roles_ = roles;
-  enabled_ = !tokenFile.empty();
+  auto table = std::make_shared<Table>();
+  table->roles = roles;
+  table->enabled = !tokenFile.empty();
   for (const auto& role : roles) {
     if (!IsName(role.first)) {
       error = "the role name \"" + role.first + "\" is not a plain word";
@@ -144,7 +144,10 @@ bool Gate::Load(const std::string& tokenFile, const RoleMap& roles, std::string&
       }
     }
   }
-  if (!enabled_) return true;
+  if (!table->enabled) {
+    std::atomic_store(&table_, std::shared_ptr<const Table>(std::move(table)));
+    return true;
+  }
   std::string text;
   if (!ReadSecretFile(tokenFile, text, error)) return false;
   std::set<std::array<unsigned char, 32>> seen;
@@ -196,7 +199,7 @@ bool Gate::Load(const std::string& tokenFile, const RoleMap& roles, std::string&
       if (role.empty()) {
         error = where + "an empty role";
         ok = false;
-      } else if (roles_.count(role) == 0) {
+      } else if (table->roles.count(role) == 0) {
         error = where + "the role \"" + role + "\" is not in the role list";
         ok = false;
       } else {
@@ -209,17 +212,18 @@ bool Gate::Load(const std::string& tokenFile, const RoleMap& roles, std::string&
       error = where + "the same token hash is listed twice";
       ok = false;
     }
-    if (ok) entries_.push_back(std::move(entry));
+    if (ok) table->entries.push_back(std::move(entry));
   }
   OPENSSL_cleanse(&text[0], text.size());
-  if (!ok) entries_.clear();
+  if (ok) std::atomic_store(&table_, std::shared_ptr<const Table>(std::move(table)));
   return ok;
 }
 
 Gate::Verdict Gate::Admit(std::string_view authorization, std::string_view path,
-                          const Principal*& who) const {
-  who = nullptr;
-  if (!enabled_) return Verdict::kOpen;
+                          std::shared_ptr<const Principal>& who) const {
+  who.reset();
+  const std::shared_ptr<const Table> table = std::atomic_load(&table_);
+  if (!table->enabled) return Verdict::kOpen;
   if (path == kHealthPath) return Verdict::kOpen;
   // "Bearer" (any case), spaces, the token.
   constexpr std::string_view kScheme = "bearer";
@@ -236,12 +240,13 @@ Gate::Verdict Gate::Admit(std::string_view authorization, std::string_view path,
   if (token.empty() || !Sha256(token, hash)) return Verdict::kUnauthenticated;
   // Every entry is compared, in constant time each, whichever matches.
   const Entry* found = nullptr;
-  for (const Entry& entry : entries_) {
+  for (const Entry& entry : table->entries) {
     const bool same = CRYPTO_memcmp(entry.hash.data(), hash.data(), hash.size()) == 0;
     found = same ? &entry : found;
   }
   if (!found) return Verdict::kUnauthenticated;
-  who = &found->principal;
+  // Shares the table's ownership: a reload does not pull it from under us.
+  who = std::shared_ptr<const Principal>(table, &found->principal);
   // A call names its service and operation; any other path needs only a
   // known token.
   const std::string_view prefix(kCallPrefix);
@@ -253,8 +258,8 @@ Gate::Verdict Gate::Admit(std::string_view authorization, std::string_view path,
   const std::string_view service = rest.substr(0, slash);
   const std::string_view operation = rest.substr(slash + 1);
   for (const auto& role : found->principal.roles) {
-    const auto patterns = roles_.find(role);
-    if (patterns == roles_.end()) continue;
+    const auto patterns = table->roles.find(role);
+    if (patterns == table->roles.end()) continue;
     for (const auto& pattern : patterns->second) {
       if (Matches(pattern, service, operation)) return Verdict::kAllowed;
     }
@@ -268,7 +273,7 @@ void ConnectionSecurity::SetPeer(const boost::asio::ip::address& address, unsign
 }
 
 void ConnectionSecurity::Begin(std::string_view method, std::string_view target) {
-  principal_ = nullptr;
+  principal_.reset();
   pending_ = true;
   start_ = std::chrono::steady_clock::now();
   entry_ = AccessLogEntry();

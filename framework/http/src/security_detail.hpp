@@ -26,27 +26,36 @@ struct Principal {
 // Decides, before routing, whether a request may go on. Without a token
 // file every request may; with one, every path but health needs a known
 // token, and a call needs a role allowing it.
+//
+// The tokens can be loaded again while requests are admitted: a request
+// sees either the old table or the new one, and a principal handed out
+// stays valid for as long as it is held.
 class Gate {
  public:
   enum class Verdict { kOpen, kAllowed, kUnauthenticated, kForbidden };
 
   // False, with `error` naming the fault (never a token or hash), when the
   // token file cannot be read, is open to group or others, has a malformed
-  // line, or the roles are malformed.
+  // line, or the roles are malformed. The tokens in force are then kept.
   bool Load(const std::string& tokenFile, const RoleMap& roles, std::string& error);
 
   // `path` is the request target without its query; `who` is set when the
   // token is known.
-  Verdict Admit(std::string_view authorization, std::string_view path, const Principal*& who) const;
+  Verdict Admit(std::string_view authorization, std::string_view path,
+                std::shared_ptr<const Principal>& who) const;
 
  private:
   struct Entry {
     std::array<unsigned char, 32> hash;
     Principal principal;
   };
-  bool enabled_ = false;
-  std::vector<Entry> entries_;
-  RoleMap roles_;
+  struct Table {
+    bool enabled = false;
+    std::vector<Entry> entries;
+    RoleMap roles;
+  };
+  // Read and replaced with std::atomic_load / std::atomic_store.
+  std::shared_ptr<const Table> table_ = std::make_shared<Table>();
 };
 
 // The security side of one server connection: who is on the other end,
@@ -73,7 +82,7 @@ class ConnectionSecurity {
   const AccessLog& log_;
   std::string peer_;
   std::string subject_;
-  const Principal* principal_ = nullptr;
+  std::shared_ptr<const Principal> principal_;
   bool pending_ = false;
   std::chrono::steady_clock::time_point start_;
   AccessLogEntry entry_;

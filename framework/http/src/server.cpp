@@ -20,8 +20,8 @@
 #include <tovri/http/wire.hpp>
 
 #include "envelope.hpp"
-#include "security_detail.hpp"
 #include "natural_road.hpp"
+#include "security_detail.hpp"
 
 namespace Tovri {
 namespace Http {
@@ -714,6 +714,11 @@ bool Server::Start(std::string& error) {
     });
   }
   return true;
+}
+
+bool Server::ReloadTokens(std::string& error) {
+  const ServerOptions& options = impl_->shared->options;
+  return impl_->shared->gate.Load(options.tokenFile, options.roles, error);
 }
 
 std::vector<ListenAddress> Server::BoundAddresses() const { return impl_->bound; }

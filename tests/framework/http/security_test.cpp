@@ -347,6 +347,34 @@ TEST_F(HttpSecurity, BadTokenFilesStopTheServerFromStarting) {
   EXPECT_FALSE(badRoles.Start(error));
 }
 
+TEST_F(HttpSecurity, TokensAreReloadedWithoutARestartAndABadFileKeepsTheOldOnes) {
+  const std::string path = temp_->path() + "/rotating-tokens";
+  ASSERT_TRUE(HttpTest::WriteFileWithMode(path, HttpTest::TokenHash(kAdminToken) + " alice admin\n", 0600));
+  RecordingProvider recording;
+  Http::ServerOptions options;
+  options.tokenFile = path;
+  RunningServer running(recording.provider, options);
+  ASSERT_TRUE(running.started);
+  const auto status = [&](const std::string& token) {
+    return Send(running.port, http::verb::post, "/v1/kms.services/list", "Bearer " + token).status;
+  };
+  EXPECT_EQ(status(kAdminToken), 200);
+  EXPECT_EQ(status("rotated-token-5d1e"), 401);
+
+  ASSERT_TRUE(
+      HttpTest::WriteFileWithMode(path, HttpTest::TokenHash("rotated-token-5d1e") + " carol reader\n", 0600));
+  std::string error;
+  ASSERT_TRUE(running.server->ReloadTokens(error)) << error;
+  EXPECT_EQ(status(kAdminToken), 401);
+  EXPECT_EQ(status("rotated-token-5d1e"), 200);
+
+  ASSERT_TRUE(HttpTest::WriteFileWithMode(path, HttpTest::TokenHash(kAdminToken) + " alice admin\n", 0644));
+  EXPECT_FALSE(running.server->ReloadTokens(error));
+  EXPECT_NE(error.find("group or others"), std::string::npos) << error;
+  EXPECT_EQ(status("rotated-token-5d1e"), 200);
+  EXPECT_EQ(status(kAdminToken), 401);
+}
+
 TEST_F(HttpSecurity, TheAccessLogKeepsWhoWhatAndHowButNoSecrets) {
   std::mutex mutex;
   std::vector<Http::AccessLogEntry> entries;

@@ -14,8 +14,8 @@
 #include <tovri/core/invocation.hpp>
 #include <tovri/core/local_provider.hpp>
 #include <tovri/http/lossless_json.hpp>
-#include <tovri/http/security.hpp>
 #include <tovri/http/natural_json.hpp>
+#include <tovri/http/security.hpp>
 
 namespace Tovri {
 namespace Http {
@@ -79,6 +79,12 @@ class Server {
   // loopback address while that is not allowed, or cannot be bound, or a
   // TLS file, the token file or the roles are unusable.
   bool Start(std::string& error);
+
+  // Reads the token file again, for a token added, rotated or revoked.
+  // Requests admitted already go on as they were; later ones see the new
+  // tokens. False, with `error` set and the tokens in force kept, when the
+  // file is unusable (as for Start).
+  bool ReloadTokens(std::string& error);
 
   // The addresses bound, in the order given, with the ports chosen.
   std::vector<ListenAddress> BoundAddresses() const;
