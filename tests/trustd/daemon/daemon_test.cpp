@@ -8,9 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -264,6 +268,7 @@ TEST_F(TrustdDaemon, KeepsWhatItIsToldAcrossRestartsAndRefusesWhatItMust) {
               std::to_string(authority.Port()) + "}");
   ASSERT_TRUE(daemon_->Start()) << daemon_->Log();
   std::string answers;  // everything answered, scanned for secrets at the end
+  std::string serverId;
   {
     auto api = Connect();
     ti::Kms::ProvidersSvc::AsyncServiceStub providers(api);
@@ -316,13 +321,14 @@ TEST_F(TrustdDaemon, KeepsWhatItIsToldAcrossRestartsAndRefusesWhatItMust) {
       answers += summary->details.front()->defaultMessage + "\n";
     }
 
-    auto serverId = Await<ti::Kms::ServicesSvc::CreateMethod>(
+    auto createdServer = Await<ti::Kms::ServicesSvc::CreateMethod>(
         [&](const auto& done) { servers.Create(KeyServerSpec("kms.example", true), nullptr, done); });
-    ASSERT_TRUE(serverId.value) << ErrorText(serverId.error);
+    ASSERT_TRUE(createdServer.value) << ErrorText(createdServer.error);
+    serverId = *createdServer.value;
     auto clash = Await<ti::Kms::ServicesSvc::CreateMethod>(
         [&](const auto& done) { servers.Create(KeyServerSpec("kms.example", false), nullptr, done); });
     EXPECT_EQ(ErrorId(clash.error), Tovri::Errors::kAlreadyExists);
-    EXPECT_NE(ErrorText(clash.error).find(*serverId.value), std::string::npos) << ErrorText(clash.error);
+    EXPECT_NE(ErrorText(clash.error).find(serverId), std::string::npos) << ErrorText(clash.error);
     answers += ErrorText(clash.error);
 
     auto attestationSpec = std::make_shared<ti::Attestation::ServicesSvc::CreateSpec>();
@@ -332,6 +338,17 @@ TEST_F(TrustdDaemon, KeepsWhatItIsToldAcrossRestartsAndRefusesWhatItMust) {
     auto attestationId = Await<ti::Attestation::ServicesSvc::CreateMethod>(
         [&](const auto& done) { attestation.Create(attestationSpec, nullptr, done); });
     ASSERT_TRUE(attestationId.value) << ErrorText(attestationId.error);
+    auto described = Await<ti::Attestation::ServicesSvc::GetMethod>(
+        [&](const auto& done) { attestation.Get(*attestationId.value, nullptr, done); });
+    ASSERT_TRUE(described.value) << ErrorText(described.error);
+    EXPECT_EQ((*described.value)->address->hostname, "attest.example");
+    EXPECT_EQ((*described.value)->trustedCA->certChain.front(), kCaPem);
+    auto filter = std::make_shared<ti::Attestation::ServicesSvc::FilterSpec>();
+    filter->group = std::set<std::string>{"fleet-b"};
+    auto filtered = Await<ti::Attestation::ServicesSvc::ListMethod>(
+        [&](const auto& done) { attestation.List(filter, nullptr, done); });
+    ASSERT_TRUE(filtered.value) << ErrorText(filtered.error);
+    EXPECT_TRUE(filtered.value->empty());
     auto deleteMissing = Await<ti::Attestation::ServicesSvc::DeleteMethod>(
         [&](const auto& done) { attestation.Delete("as-000000000000", nullptr, done); });
     EXPECT_EQ(ErrorId(deleteMissing.error), Tovri::Errors::kNotFound);
@@ -354,7 +371,7 @@ TEST_F(TrustdDaemon, KeepsWhatItIsToldAcrossRestartsAndRefusesWhatItMust) {
     EXPECT_NE(daemon_->Log().find("broken.jwt: not a compact JWS"), std::string::npos);
 
     auto got = Await<ti::Kms::ServicesSvc::GetMethod>(
-        [&](const auto& done) { servers.Get(*serverId.value, nullptr, done); });
+        [&](const auto& done) { servers.Get(serverId, nullptr, done); });
     ASSERT_TRUE(got.value) << ErrorText(got.error);
     EXPECT_EQ((*got.value)->apiClient->clientId, "host-17");
   }
@@ -377,7 +394,23 @@ TEST_F(TrustdDaemon, KeepsWhatItIsToldAcrossRestartsAndRefusesWhatItMust) {
     auto all = Await<ti::Kms::ServicesSvc::ListMethod>(
         [&](const auto& done) { servers.List(nullptr, nullptr, done); });
     ASSERT_TRUE(all.value) << ErrorText(all.error);
-    EXPECT_EQ(all.value->size(), 1u);
+    ASSERT_EQ(all.value->size(), 1u);
+    serverId = all.value->front()->service;
+  }
+  {
+    // The admin deletes what the reader could not.
+    auto api = Connect();
+    ti::Kms::ProvidersSvc::AsyncServiceStub providers(api);
+    ti::Kms::ServicesSvc::AsyncServiceStub servers(api);
+    EXPECT_FALSE(Await<ti::Kms::ProvidersSvc::DeleteMethod>([&](const auto& done) {
+                   providers.Delete("kp-authority", nullptr, done);
+                 }).error);
+    EXPECT_FALSE(Await<ti::Kms::ServicesSvc::DeleteMethod>([&](const auto& done) {
+                   servers.Delete(serverId, nullptr, done);
+                 }).error);
+    auto gone = Await<ti::Kms::ServicesSvc::GetMethod>(
+        [&](const auto& done) { servers.Get(serverId, nullptr, done); });
+    EXPECT_EQ(ErrorId(gone.error), Tovri::Errors::kNotFound);
   }
 
   // SIGHUP: the reader's token is revoked without a restart.
@@ -411,6 +444,56 @@ TEST_F(TrustdDaemon, KeepsWhatItIsToldAcrossRestartsAndRefusesWhatItMust) {
     database.append(bytes.begin(), bytes.end());
   }
   ExpectNoSecretIn(database, "the database");
+}
+
+TEST_F(TrustdDaemon, EveryAcknowledgedCreateSurvivesAKillAndNothingIsHalfWritten) {
+  std::set<std::string> acknowledged;
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 6; ++round) {
+    ASSERT_TRUE(daemon_->Start()) << daemon_->Log();
+    std::mutex mutex;
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+      ti::Kms::ProvidersSvc::AsyncServiceStub providers(Connect());
+      for (int i = 0; i < 1000 && !stop.load(); ++i) {
+        auto spec = std::make_shared<ti::Kms::ProvidersSvc::CreateSpec>();
+        spec->provider = "kp-" + std::to_string(round) + "-" + std::to_string(i);
+        auto native = std::make_shared<ti::Kms::ProvidersSvc::NativeProviderCreateSpec>();
+        native->keyId = "key-" + std::to_string(i);
+        native->keyDerivationKey = Tovri::SecretString(kKdk);
+        spec->nativeSpec = native;
+        try {
+          auto created = Await<ti::Kms::ProvidersSvc::CreateMethod>(
+              [&](const auto& done) { providers.Create(spec, nullptr, done); }, std::chrono::seconds(10));
+          if (created.error) break;  // the daemon is gone
+          std::lock_guard<std::mutex> lock(mutex);
+          acknowledged.insert(spec->provider);
+        } catch (const host_trust::NoAnswer&) {
+          break;
+        }
+      }
+    });
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(std::uniform_int_distribution<int>(30, 250)(random)));
+    daemon_->Kill();
+    stop.store(true);
+    writer.join();
+  }
+  ASSERT_GT(acknowledged.size(), 6u);
+  ASSERT_TRUE(daemon_->Start()) << daemon_->Log();
+  ti::Kms::ProvidersSvc::AsyncServiceStub providers(Connect());
+  auto list = Await<ti::Kms::ProvidersSvc::ListMethod>(
+      [&](const auto& done) { providers.List(nullptr, nullptr, done); }, std::chrono::seconds(30));
+  ASSERT_TRUE(list.value) << ErrorText(list.error);
+  std::set<std::string> present;
+  for (const auto& summary : *list.value) {
+    present.insert(summary->provider);
+    // A record whose sealed key did not make it whole would not open.
+    EXPECT_TRUE(summary->available) << summary->provider;
+  }
+  for (const std::string& id : acknowledged) EXPECT_EQ(present.count(id), 1u) << id << " was acknowledged";
+  // At most the one create in flight at each kill may have landed unacknowledged.
+  EXPECT_LE(present.size(), acknowledged.size() + 6);
 }
 
 TEST_F(TrustdDaemon, RefusesToStartOnWhatItCannotTrust) {
