@@ -26,6 +26,7 @@
 
 #include "await.hpp"
 #include "daemon_process.hpp"
+#include "sample_log.hpp"
 #include "support/checks.hpp"
 #include "support/swtpm.hpp"
 #include "test_pki.hpp"
@@ -260,6 +261,74 @@ TEST_F(TrustdDaemon, ServesTheTpmItsKeysAndItsLog) {
   daemon_->Signal(SIGTERM);
   EXPECT_EQ(daemon_->Wait(), 0);
   ExpectNoSecretIn(daemon_->Log(), "the log");
+}
+
+// The log a boot would leave: written by the test, its digests extended into
+// the swtpm as firmware would, served by trustd with the banks; it must
+// replay to the served registers, by our codec and by tpm2_eventlog.
+TEST_F(TrustdDaemon, TheServedLogReplaysToTheServedRegisters) {
+  namespace Tcg = Trustd::Tcg;
+  const auto log = Tcg::MakeLog({Tcg::kSha256, Tcg::kSha384}, Trustd::Testing::FirmwareEvents(-1));
+  ASSERT_TRUE(log) << log.Error();
+  const auto bytes = Tcg::Encode(log.Value());
+  ASSERT_TRUE(bytes) << bytes.Error();
+  Trustd::Testing::WriteBytes(root_ + "/event.log", bytes.Value());
+  for (const Tcg::Extension& extension : Tcg::Extensions(log.Value())) {
+    std::string argument = std::to_string(extension.pcr) + ":";
+    for (const Tcg::Digest& digest : extension.digests)
+      argument += (argument.back() == ':' ? "" : ",") + Tcg::AlgorithmName(digest.algorithmId) + "=" +
+                  Trustd::Testing::Hex(digest.bytes);
+    ASSERT_EQ(swtpm_->Run("tpm2_pcrextend " + argument).status, 0) << argument;
+  }
+  WriteConfig("");
+  ASSERT_TRUE(daemon_->Start()) << daemon_->Log();
+  ti::Hardware::Tpm::EventLogSvc::AsyncServiceStub service(Connect(kReaderToken));
+  auto served = Await<ti::Hardware::Tpm::EventLogSvc::GetMethod>(
+      [&](const auto& done) { service.Get("tpm0", nullptr, done); }, std::chrono::seconds(30));
+  ASSERT_TRUE(served.value) << ErrorText(served.error);
+  const auto& info = **served.value;
+  EXPECT_FALSE(info.truncated);
+  ASSERT_EQ(*info.tcgCryptoAgile, bytes.Value());
+
+  Tcg::Banks banks;
+  for (const auto& bank : info.banks) {
+    const std::uint16_t id =
+        bank->algorithm == ti::Hardware::Tpm::HashAlgorithm::SHA256 ? Tcg::kSha256 : Tcg::kSha384;
+    for (const auto& [index, value] : bank->pcrs) banks[id][static_cast<std::uint32_t>(index)] = value;
+  }
+  const auto replayed = Tcg::Replay(log.Value());
+  ASSERT_TRUE(replayed) << replayed.Error();
+  int matched = 0;
+  for (const auto& row : Tcg::Compare(replayed.Value(), banks)) {
+    if (row.state == Tcg::RegisterState::kMatches) {
+      ++matched;
+      continue;
+    }
+    // Registers the log does not touch keep their reset value: zeros, or
+    // ones for the dynamic-launch registers 17 to 22.
+    const bool ones = std::all_of(row.served.begin(), row.served.end(), [](auto b) { return b == 0xff; });
+    EXPECT_TRUE(row.state == Tcg::RegisterState::kNotInLog && (row.servedAllZero || ones))
+        << "PCR " << row.pcr;
+  }
+  EXPECT_EQ(matched, 2 * 9);  // registers 0-8 in both banks
+
+  // tpm2_eventlog, a reader nobody here wrote, replays the served bytes to
+  // the same registers.
+  Trustd::Testing::WriteBytes(root_ + "/served.log", bytes.Value());
+  const auto tool = swtpm_->Run("tpm2_eventlog " + root_ + "/served.log");
+  ASSERT_EQ(tool.status, 0) << tool.output;
+  // Its YAML pads the register numbers: "    0  : 0x...". One space will do.
+  std::string pcrs;
+  for (char c : tool.output.substr(tool.output.find("pcrs:")))
+    if (c != ' ' || pcrs.empty() || pcrs.back() != ' ') pcrs += c;
+  for (const auto& [algorithm, registers] : banks) {
+    const std::string section = pcrs.substr(pcrs.find(Tcg::AlgorithmName(algorithm) + ":"));
+    for (const auto& [index, value] : registers) {
+      if (index > 8) continue;
+      const std::string line = std::to_string(index) + " : 0x" + Trustd::Testing::Hex(value);
+      EXPECT_NE(section.find(line), std::string::npos) << line << "\n" << pcrs;
+    }
+  }
 }
 
 TEST_F(TrustdDaemon, KeepsWhatItIsToldAcrossRestartsAndRefusesWhatItMust) {
