@@ -333,10 +333,10 @@ def event_log(algorithms, events, vendor=b"", count=None):
     """events: (pcr, type, data); digests of the data (zeros for EV_NO_ACTION)."""
     import hashlib
     import struct
-    spec = b"Spec ID Event03\0" + struct.pack("<IBBBBI", 0, 0, 2, 0, 2, len(algorithms))
-    spec += b"".join(struct.pack("<HH", a, SIZES[a]) for a in algorithms)
-    spec += bytes([len(vendor)]) + vendor
-    out = struct.pack("<II", 0, 3) + bytes(20) + struct.pack("<I", len(spec)) + spec
+    body = b"Spec ID Event03\0" + struct.pack("<IBBBBI", 0, 0, 2, 0, 2, len(algorithms))
+    body += b"".join(struct.pack("<HH", a, SIZES[a]) for a in algorithms)
+    body += bytes([len(vendor)]) + vendor
+    out = struct.pack("<II", 0, 3) + bytes(20) + struct.pack("<I", len(body)) + body
     for pcr, kind, data in events:
         out += struct.pack("<III", pcr, kind, len(algorithms) if count is None else count)
         for a in algorithms:

@@ -85,8 +85,8 @@ TEST(Codec, HeaderFieldsDigestOrderAndUnknownAlgorithmsSurvive) {
   // another order than the header's, and an algorithm this code cannot hash.
   Tcg::Log log;
   log.header.platformClass = 1;
-  log.header.specVersionMinor = 0;
-  log.header.specErrata = 2;
+  log.header.versionMinor = 0;
+  log.header.errata = 2;
   log.header.uintnSize = 1;
   log.header.algorithms = {{Tcg::kSha1, 20}, {0x0027, 32}};
   log.header.vendorInfo = Text("vendor");
