@@ -3,7 +3,8 @@
 
 The byte layouts are those the targets read (see the comments at the top of
 format_properties.hpp, primitive_properties.hpp, check_properties.hpp,
-road_properties.hpp, natural_json_properties.hpp and lossless_json_properties.hpp, and the opcodes of value_decoder.hpp). Seeds are named seed-*; inputs kept
+road_properties.hpp, natural_json_properties.hpp, lossless_json_properties.hpp and
+eventlog_properties.hpp, and the opcodes of value_decoder.hpp). Seeds are named seed-*; inputs kept
 from findings are named after the finding and are not touched here.
 
     python3 fuzz/make_seeds.py
@@ -323,6 +324,42 @@ LOSSLESS = {
     "answer-both": lossless('{"output":["void"],"error":' + ERROR + "}", ANSWER),
 }
 
+# --- eventlog: the whole input is a crypto-agile event log ----------------------
+SIZES = {0x0004: 20, 0x000B: 32, 0x000C: 48, 0x000D: 64}
+HASHES = {0x0004: "sha1", 0x000B: "sha256", 0x000C: "sha384", 0x000D: "sha512"}
+
+
+def event_log(algorithms, events, vendor=b"", count=None):
+    """events: (pcr, type, data); digests of the data (zeros for EV_NO_ACTION)."""
+    import hashlib
+    import struct
+    body = b"Spec ID Event03\0" + struct.pack("<IBBBBI", 0, 0, 2, 0, 2, len(algorithms))
+    body += b"".join(struct.pack("<HH", a, SIZES[a]) for a in algorithms)
+    body += bytes([len(vendor)]) + vendor
+    out = struct.pack("<II", 0, 3) + bytes(20) + struct.pack("<I", len(body)) + body
+    for pcr, kind, data in events:
+        out += struct.pack("<III", pcr, kind, len(algorithms) if count is None else count)
+        for a in algorithms:
+            digest = bytes(SIZES[a]) if kind == 3 else hashlib.new(HASHES[a], data).digest()
+            out += struct.pack("<H", a) + digest
+        out += struct.pack("<I", len(data)) + data
+    return out
+
+
+FIRMWARE = [(0, 3, b"StartupLocality\0\3"), (0, 8, b"1.0"), (0, 1, b"ACPI DATA"),
+            (7, 0x80000007, b"Calling EFI Application from Boot Option")]
+FIRMWARE += [(pcr, 4, bytes(4)) for pcr in range(8)] + [(8, 13, b"grub_cmd: linux\0")]
+EVENTLOG = {
+    "firmware": event_log([0x000B, 0x000C], FIRMWARE),
+    "every-algorithm": event_log([0x0004, 0x000B, 0x000C, 0x000D], FIRMWARE[:3], vendor=b"vendor"),
+    "cut": event_log([0x000B], FIRMWARE)[:-7],
+    "header-only": event_log([0x0004], []),
+    "late-locality": event_log([0x000B], [(0, 1, b"x"), (0, 3, b"StartupLocality\0\3")]),
+    "count-huge": event_log([0x000B], FIRMWARE[:2], count=0xFFFFFFFF),
+    "unknown-algorithm": event_log([0x000B], FIRMWARE[:2]).replace(b"\x0b\x00\x20\x00", b"\x27\x00\x20\x00", 1),
+    "cut-in-header": event_log([0x000B], [])[:40],
+}
+
 
 def write(target, seeds):
     directory = CORPUS / target
@@ -342,4 +379,5 @@ if __name__ == "__main__":
     write("road-deep", ROAD_DEEP)
     write("natural_json", NATURAL)
     write("lossless_json", LOSSLESS)
+    write("eventlog", EVENTLOG)
     road_dictionary()

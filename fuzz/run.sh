@@ -6,7 +6,7 @@
 # out-of-memory or a leak. On Debian 12 it first installs whichever build
 # dependencies are missing (as root, or through sudo).
 #
-#   fuzz/run.sh [seconds-per-target] [target...]     targets: format primitive check road natural_json lossless_json
+#   fuzz/run.sh [seconds-per-target] [target...]     targets: format primitive check road natural_json lossless_json eventlog
 #
 # Environment (all optional):
 #   DRAL_FUZZ_BUILD_DIR  build directory                      (default <repo>/build-fuzz)
@@ -27,11 +27,11 @@ jobs=${DRAL_FUZZ_JOBS:-$(nproc)}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
-  echo "usage: fuzz/run.sh [seconds-per-target] [format|primitive|check|road|natural_json|lossless_json...]" >&2
+  echo "usage: fuzz/run.sh [seconds-per-target] [format|primitive|check|road|natural_json|lossless_json|eventlog...]" >&2
   exit 2
 fi
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(format primitive check road natural_json lossless_json)
+[ ${#targets[@]} -gt 0 ] || targets=(format primitive check road natural_json lossless_json eventlog)
 export ASAN_OPTIONS=${ASAN_OPTIONS-malloc_context_size=4}
 
 packages=(cmake ninja-build clang-14 libclang-rt-14-dev libboost1.81-dev libssl-dev python3)

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "check_properties.hpp"
+#include "eventlog_properties.hpp"
 #include "format_properties.hpp"
 #include "lossless_json_properties.hpp"
 #include "natural_json_properties.hpp"
@@ -86,5 +87,7 @@ TEST(FuzzCorpusReplay, NaturalJson) { Replay("natural_json", &DralFuzz::CheckNat
 TEST(FuzzCorpusReplay, LosslessJson) {
   Replay("lossless_json", &DralFuzz::CheckLosslessJsonCase, kSmallStack);
 }
+
+TEST(FuzzCorpusReplay, EventLog) { Replay("eventlog", &DralFuzz::CheckEventLogCase); }
 
 }  // namespace

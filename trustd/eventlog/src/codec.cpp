@@ -14,13 +14,13 @@ namespace Tcg {
 
 namespace {
 
-constexpr char kSpecIdSignature[16] = "Spec ID Event03";
+constexpr char kHeaderSignature[16] = "Spec ID Event03";
 constexpr char kStartupLocalitySignature[16] = "StartupLocality";
 // pcrIndex, eventType, SHA-1 digest, eventSize.
 constexpr std::size_t kHeaderEventFixedSize = 4 + 4 + 20 + 4;
 // signature, platformClass, four version bytes, numberOfAlgorithms, one
 // algorithm, vendorInfoSize.
-constexpr std::size_t kMinSpecIdSize = 16 + 4 + 4 + 4 + 4 + 1;
+constexpr std::size_t kMinHeaderDataSize = 16 + 4 + 4 + 4 + 4 + 1;
 // There are far fewer hash algorithms than this; a larger count is garbage.
 constexpr std::uint32_t kMaxAlgorithms = 16;
 // TPMU_HA's largest member (SHA-512).
@@ -164,7 +164,7 @@ Result<Header> DecodeHeader(Reader& in) {
   if (std::any_of(sha1.begin(), sha1.end(), [](std::uint8_t b) { return b != 0; })) {
     return R::Failure(where + "the first event's digest is not zero");
   }
-  if (eventSize < kMinSpecIdSize) {
+  if (eventSize < kMinHeaderDataSize) {
     return R::Failure(where + "an event size of " + std::to_string(eventSize) +
                       " is too small for the header");
   }
@@ -172,14 +172,14 @@ Result<Header> DecodeHeader(Reader& in) {
   const std::size_t end = in.Position() + eventSize;
 
   const Bytes signature = in.Take(16);
-  if (std::memcmp(signature.data(), kSpecIdSignature, 16) != 0) {
+  if (std::memcmp(signature.data(), kHeaderSignature, 16) != 0) {
     return R::Failure(where + "no \"Spec ID Event03\" signature: not a crypto-agile log");
   }
   Header header;
   header.platformClass = in.U32();
-  header.specVersionMinor = in.U8();
-  header.specVersionMajor = in.U8();
-  header.specErrata = in.U8();
+  header.versionMinor = in.U8();
+  header.versionMajor = in.U8();
+  header.errata = in.U8();
   header.uintnSize = in.U8();
   const std::uint32_t count = in.U32();
   // Each algorithm takes 4 bytes, and the vendor information's size 1.
@@ -210,11 +210,11 @@ void EncodeHeader(const Header& header, Writer& out) {
   for (int i = 0; i < 20; ++i) out.U8(0);
   out.U32(static_cast<std::uint32_t>(16 + 4 + 4 + 4 + 4 * header.algorithms.size() + 1 +
                                      header.vendorInfo.size()));
-  out.Put(reinterpret_cast<const std::uint8_t*>(kSpecIdSignature), 16);
+  out.Put(reinterpret_cast<const std::uint8_t*>(kHeaderSignature), 16);
   out.U32(header.platformClass);
-  out.U8(header.specVersionMinor);
-  out.U8(header.specVersionMajor);
-  out.U8(header.specErrata);
+  out.U8(header.versionMinor);
+  out.U8(header.versionMajor);
+  out.U8(header.errata);
   out.U8(header.uintnSize);
   out.U32(static_cast<std::uint32_t>(header.algorithms.size()));
   for (const Algorithm& a : header.algorithms) {
@@ -266,9 +266,9 @@ bool operator==(const Algorithm& a, const Algorithm& b) {
   return a.id == b.id && a.digestSize == b.digestSize;
 }
 bool operator==(const Header& a, const Header& b) {
-  return a.platformClass == b.platformClass && a.specVersionMinor == b.specVersionMinor &&
-         a.specVersionMajor == b.specVersionMajor && a.specErrata == b.specErrata &&
-         a.uintnSize == b.uintnSize && a.algorithms == b.algorithms && a.vendorInfo == b.vendorInfo;
+  return a.platformClass == b.platformClass && a.versionMinor == b.versionMinor &&
+         a.versionMajor == b.versionMajor && a.errata == b.errata && a.uintnSize == b.uintnSize &&
+         a.algorithms == b.algorithms && a.vendorInfo == b.vendorInfo;
 }
 bool operator==(const Digest& a, const Digest& b) {
   return a.algorithmId == b.algorithmId && a.bytes == b.bytes;

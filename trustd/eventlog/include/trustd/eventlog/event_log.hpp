@@ -52,9 +52,9 @@ struct Algorithm {
 // The log's first event: what it says about the rest.
 struct Header {
   std::uint32_t platformClass = 0;
-  std::uint8_t specVersionMinor = 0;
-  std::uint8_t specVersionMajor = 2;
-  std::uint8_t specErrata = 0;
+  std::uint8_t versionMinor = 0;
+  std::uint8_t versionMajor = 2;
+  std::uint8_t errata = 0;
   // 1: UINTN is 32 bits, 2: 64 bits.
   std::uint8_t uintnSize = 2;
   // Every later event carries one digest of each, in any order.
