@@ -144,7 +144,8 @@ std::optional<Connection> ResolveConnection(const ConnectionFlags& flags, std::s
     }
     options.tls = Tovri::Http::TlsClientOptions{*cacert, {}, {}, {}};
   }
-  if (tokenFile && !ReadToken(*tokenFile, options.bearerToken, error)) return std::nullopt;
+  // An empty token file name sends no token (it overrides a configured one).
+  if (tokenFile && !tokenFile->empty() && !ReadToken(*tokenFile, options.bearerToken, error)) return std::nullopt;
   return connection;
 }
 
