@@ -18,7 +18,7 @@ jobs=${DRAL_JOBS:-$(nproc)}
 install_missing_packages() {
   local packages=(cmake ninja-build g++ clang-14 libclang-rt-14-dev libboost1.81-dev libgtest-dev libgmock-dev
     libbenchmark-dev libssl-dev pkg-config ccache python3 curl libtss2-dev libsqlite3-dev swtpm swtpm-tools tpm2-tools
-    libcli11-dev jq)
+    libcli11-dev jq libboost-json1.81-dev libboost-url1.81-dev)
   local missing=() package
   for package in "${packages[@]}"; do
     dpkg -s "$package" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$package")
