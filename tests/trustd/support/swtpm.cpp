@@ -134,7 +134,7 @@ Swtpm::Swtpm() {
 }
 
 Swtpm::~Swtpm() {
-  Stop();
+  Terminate();
   if (!directory_.empty()) {
     std::error_code ignored;
     std::filesystem::remove_all(directory_, ignored);
@@ -241,14 +241,16 @@ bool Swtpm::Start() {
     }
     std::this_thread::sleep_for(10ms);
   }
-  Stop();
+  Terminate();
   error_ = "swtpm did not accept connections on port " + std::to_string(port_) + " within 2 s";
   return false;
 }
 
-void Swtpm::Stop() {
+void Swtpm::Terminate() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
+  // A stopped process only acts on SIGTERM once continued.
+  ::kill(pid_, SIGCONT);
   for (int attempt = 0; attempt < 100; ++attempt) {
     if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
       pid_ = -1;
@@ -266,8 +268,16 @@ void Swtpm::Kill() {
   pid_ = -1;
 }
 
+void Swtpm::Stop() {
+  if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
+void Swtpm::Continue() {
+  if (pid_ > 0) ::kill(pid_, SIGCONT);
+}
+
 bool Swtpm::Restart() {
-  Stop();
+  Terminate();
   // The ports were just released; another process may still grab one, or
   // the kernel may hold it briefly. Retry for about a second.
   for (int attempt = 0; attempt < 10; ++attempt) {

@@ -50,13 +50,18 @@ class Swtpm {
   // with Error() set, when it does not come up.
   bool Restart();
 
+  // SIGSTOP and SIGCONT: the TPM keeps its connections open but does not
+  // answer until continued.
+  void Stop();
+  void Continue();
+
   // Runs a shell command with TPM2TOOLS_TCTI naming this TPM, in Directory().
   ToolRun Run(const std::string& command) const;
 
  private:
   bool Manufacture();
   bool Start();
-  void Stop();
+  void Terminate();
 
   std::filesystem::path directory_;
   std::uint16_t port_ = 0;

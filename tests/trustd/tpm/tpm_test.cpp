@@ -1,6 +1,7 @@
 // The TPM backend against a software TPM, cross-checked with tpm2-tools and
 // OpenSSL: properties, PCR banks, endorsement keys and their certificates,
-// a TPM that goes away and comes back, TCTI strings that reach nothing.
+// a TPM that goes away and comes back or stops answering, TCTI strings that
+// reach nothing.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 
 #include "support/checks.hpp"
 #include "support/swtpm.hpp"
+#include "support/tpm_device.hpp"
 
 namespace Trustd {
 namespace {
@@ -301,6 +303,110 @@ TEST_F(TpmOnSwtpm, KilledTpmFailsQuicklyAndServesAgainOnceBack) {
   const auto ek = tpm_->ReadEndorsementKey(EndorsementKeyType::Rsa2048);
   EXPECT_TRUE(ek) << ek.Error();
   EXPECT_EQ(TransientHandles(), "");
+}
+
+// The TPM stops answering (SIGSTOP) but keeps its connections open, in the
+// middle of a stream of calls and between calls. Through the device TCTI
+// every call ends near the deadline; through the swtpm TCTI (no poll
+// handles) the call in progress waits for the TPM, and those behind it are
+// told it is busy. Once continued, the same Tpm serves again.
+TEST_F(TpmOnSwtpm, SilentTpmHoldsNoCallerBeyondTheDeadline) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kDeadline = 500ms;
+  constexpr auto kMargin = 1s;  // scheduling, sanitizers
+  const std::string timedOut = "the TPM did not answer within 500 ms";
+  const std::string busy = "the TPM is busy: a command has not completed for 500 ms";
+  const auto startsWith = [](const std::string& text, const std::string& prefix) {
+    return text.rfind(prefix, 0) == 0;
+  };
+  Testing::TpmDevice device(swtpm_->Port());
+  ASSERT_TRUE(device.Error().empty()) << device.Error();
+
+  struct Case {
+    const char* name;
+    std::string tcti;
+    bool bounded;
+  };
+  const Case cases[] = {{"device TCTI", device.Tcti(), true}, {"swtpm TCTI", swtpm_->Tcti(), false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Tpm tpm(c.tcti, TpmOptions{kDeadline});
+    const auto first = tpm.Properties();
+    ASSERT_TRUE(first) << first.Error();
+
+    struct Outcome {
+      std::string error;  // empty when the call succeeded
+      Clock::duration took{};
+    };
+    const auto call = [&tpm](int which) {
+      const auto start = Clock::now();
+      Outcome out;
+      if (which % 2 == 0) {
+        const auto banks = tpm.PcrBanks();
+        out.error = banks.Error();
+      } else {
+        const auto properties = tpm.Properties();
+        out.error = properties.Error();
+      }
+      out.took = Clock::now() - start;
+      return out;
+    };
+
+    // One thread reads without pause; the TPM stops under it, then four
+    // more callers come.
+    std::atomic<bool> reading{false}, done{false};
+    std::vector<Outcome> outcomes(5);
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+      while (!done) {
+        outcomes[0] = call(0);
+        reading = true;
+        if (!outcomes[0].error.empty()) break;
+      }
+    });
+    while (!reading) std::this_thread::sleep_for(1ms);
+    swtpm_->Stop();
+    for (int t = 1; t < 5; ++t) threads.emplace_back([&, t] { outcomes[t] = call(t); });
+    std::this_thread::sleep_for(2 * kDeadline + 300ms);
+    done = true;
+    swtpm_->Continue();
+    for (auto& thread : threads) thread.join();
+
+    // Only the call that had the TPM when it stopped may wait for it (and
+    // then succeed), unless the TCTI can be polled; every other call ends
+    // near the deadline.
+    int waited = 0, timeouts = 0;
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+      const Outcome& o = outcomes[i];
+      SCOPED_TRACE("caller " + std::to_string(i) + ": " + o.error);
+      if (o.error.empty()) {
+        ++waited;
+        continue;
+      }
+      EXPECT_LT(o.took, 2 * kDeadline + kMargin);
+      if (startsWith(o.error, timedOut)) {
+        ++timeouts;
+        EXPECT_TRUE(c.bounded);
+      } else {
+        EXPECT_TRUE(startsWith(o.error, busy));
+      }
+    }
+    EXPECT_EQ(waited, c.bounded ? 0 : 1);
+    EXPECT_TRUE(!c.bounded || timeouts >= 1) << timeouts;
+
+    const auto again = tpm.Properties();
+    EXPECT_TRUE(again) << again.Error();
+    if (!c.bounded) continue;
+
+    // Stopped between calls: the next call runs into the deadline on its own.
+    swtpm_->Stop();
+    const Outcome idle = call(0);
+    swtpm_->Continue();
+    EXPECT_TRUE(startsWith(idle.error, timedOut)) << idle.error;
+    EXPECT_LT(idle.took, kDeadline + kMargin);
+    const auto banks = tpm.PcrBanks();
+    EXPECT_TRUE(banks) << banks.Error();
+  }
 }
 
 TEST(TpmUnreachable, TctiThatReachesNothingIsAClearErrorValue) {

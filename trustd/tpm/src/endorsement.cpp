@@ -79,46 +79,57 @@ Result<std::string> CreatePublicKey(Connection& connection, EndorsementKeyType t
   const TPML_PCR_SELECTION creationPcrs{};
   ESYS_TR handle = ESYS_TR_NONE;
   TPM2B_PUBLIC* rawPublic = nullptr;
-  TSS2_RC rc = Esys_CreatePrimary(connection.Esys(), ESYS_TR_RH_ENDORSEMENT, ESYS_TR_PASSWORD, ESYS_TR_NONE,
-                                  ESYS_TR_NONE, &sensitive, &templ, &outsideInfo, &creationPcrs, &handle,
-                                  &rawPublic, nullptr, nullptr, nullptr);
+  TSS2_RC rc = connection.Exchange(
+      [&](ESYS_CONTEXT* esys) {
+        return Esys_CreatePrimary_Async(esys, ESYS_TR_RH_ENDORSEMENT, ESYS_TR_PASSWORD, ESYS_TR_NONE,
+                                        ESYS_TR_NONE, &sensitive, &templ, &outsideInfo, &creationPcrs);
+      },
+      [&](ESYS_CONTEXT* esys) {
+        return Esys_CreatePrimary_Finish(esys, &handle, &rawPublic, nullptr, nullptr, nullptr);
+      });
   EsysOwned<TPM2B_PUBLIC> created(rawPublic);
   if (rc != TSS2_RC_SUCCESS) return R::Failure(connection.Failed("TPM2_CreatePrimary", rc));
   // The key is only read: it leaves the TPM's few transient slots at once.
-  rc = Esys_FlushContext(connection.Esys(), handle);
+  rc = connection.Exchange([handle](ESYS_CONTEXT* esys) { return Esys_FlushContext_Async(esys, handle); },
+                           [](ESYS_CONTEXT* esys) { return Esys_FlushContext_Finish(esys); });
   if (rc != TSS2_RC_SUCCESS) return R::Failure(connection.Failed("TPM2_FlushContext", rc));
   return PublicKeyOf(type, created->publicArea);
 }
 
-// Closes ESAPI's record of an NV index (the index itself stays).
+// Closes ESAPI's record of an NV index (the index itself stays). Through
+// the connection, which may have closed the context since.
 struct NvRecord {
-  ESYS_CONTEXT* esys;
+  Connection& connection;
   ESYS_TR handle = ESYS_TR_NONE;
-  ~NvRecord() {
-    if (handle != ESYS_TR_NONE) Esys_TR_Close(esys, &handle);
-  }
+  ~NvRecord() { connection.Close(handle); }
 };
 
 // The contents of the NV index, or nothing when it is not defined or never
 // written.
 Result<std::optional<Bytes>> ReadNvIndex(Connection& connection, std::uint32_t index, std::uint32_t chunk) {
   using R = Result<std::optional<Bytes>>;
-  ESYS_CONTEXT* esys = connection.Esys();
   {
     TPMI_YES_NO more = TPM2_NO;
     TPMS_CAPABILITY_DATA* raw = nullptr;
-    TSS2_RC rc = Esys_GetCapability(esys, ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE, TPM2_CAP_HANDLES, index,
-                                    1, &more, &raw);
+    TSS2_RC rc = connection.GetCapability(TPM2_CAP_HANDLES, index, 1, &more, &raw);
     EsysOwned<TPMS_CAPABILITY_DATA> data(raw);
     if (rc != TSS2_RC_SUCCESS) return R::Failure(connection.Failed("TPM2_GetCapability", rc));
     const TPML_HANDLE& handles = data->data.handles;
     if (handles.count == 0 || handles.handle[0] != index) return R::Success(std::nullopt);
   }
-  NvRecord record{esys};
-  TSS2_RC rc = Esys_TR_FromTPMPublic(esys, index, ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE, &record.handle);
+  NvRecord record{connection};
+  TSS2_RC rc = connection.Exchange(
+      [index](ESYS_CONTEXT* esys) {
+        return Esys_TR_FromTPMPublic_Async(esys, index, ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE);
+      },
+      [&record](ESYS_CONTEXT* esys) { return Esys_TR_FromTPMPublic_Finish(esys, &record.handle); });
   if (rc != TSS2_RC_SUCCESS) return R::Failure(connection.Failed("TPM2_NV_ReadPublic", rc));
   TPM2B_NV_PUBLIC* rawPublic = nullptr;
-  rc = Esys_NV_ReadPublic(esys, record.handle, ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE, &rawPublic, nullptr);
+  rc = connection.Exchange(
+      [&record](ESYS_CONTEXT* esys) {
+        return Esys_NV_ReadPublic_Async(esys, record.handle, ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE);
+      },
+      [&rawPublic](ESYS_CONTEXT* esys) { return Esys_NV_ReadPublic_Finish(esys, &rawPublic, nullptr); });
   EsysOwned<TPM2B_NV_PUBLIC> nvPublic(rawPublic);
   if (rc != TSS2_RC_SUCCESS) return R::Failure(connection.Failed("TPM2_NV_ReadPublic", rc));
   const TPMA_NV attributes = nvPublic->nvPublic.attributes;
@@ -140,8 +151,12 @@ Result<std::optional<Bytes>> ReadNvIndex(Connection& connection, std::uint32_t i
     const auto offset = static_cast<UINT16>(contents.size());
     const auto length = static_cast<UINT16>(std::min<std::size_t>(chunk, size - contents.size()));
     TPM2B_MAX_NV_BUFFER* rawData = nullptr;
-    rc = Esys_NV_Read(esys, authorizer, record.handle, ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE, length,
-                      offset, &rawData);
+    rc = connection.Exchange(
+        [&](ESYS_CONTEXT* esys) {
+          return Esys_NV_Read_Async(esys, authorizer, record.handle, ESYS_TR_PASSWORD, ESYS_TR_NONE,
+                                    ESYS_TR_NONE, length, offset);
+        },
+        [&rawData](ESYS_CONTEXT* esys) { return Esys_NV_Read_Finish(esys, &rawData); });
     EsysOwned<TPM2B_MAX_NV_BUFFER> data(rawData);
     if (rc != TSS2_RC_SUCCESS)
       return R::Failure(connection.Failed("TPM2_NV_Read", rc) + " at " + HexHandle(index));

@@ -143,8 +143,13 @@ Result<PcrBank> ReadBank(Connection& connection, const TPMS_PCR_SELECTION& alloc
       std::uint32_t counter = 0;
       TPML_PCR_SELECTION* rawSelection = nullptr;
       TPML_DIGEST* rawDigests = nullptr;
-      TSS2_RC rc = Esys_PCR_Read(connection.Esys(), ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE, &request,
-                                 &counter, &rawSelection, &rawDigests);
+      TSS2_RC rc = connection.Exchange(
+          [&request](ESYS_CONTEXT* esys) {
+            return Esys_PCR_Read_Async(esys, ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE, &request);
+          },
+          [&](ESYS_CONTEXT* esys) {
+            return Esys_PCR_Read_Finish(esys, &counter, &rawSelection, &rawDigests);
+          });
       EsysOwned<TPML_PCR_SELECTION> selection(rawSelection);
       EsysOwned<TPML_DIGEST> digests(rawDigests);
       if (rc != TSS2_RC_SUCCESS) return R::Failure(connection.Failed("TPM2_PCR_Read", rc));
@@ -186,8 +191,7 @@ Result<std::vector<PcrBank>> ReadBanks(Connection& connection) {
   using R = Result<std::vector<PcrBank>>;
   TPMI_YES_NO more = TPM2_NO;
   TPMS_CAPABILITY_DATA* raw = nullptr;
-  TSS2_RC rc = Esys_GetCapability(connection.Esys(), ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE, TPM2_CAP_PCRS,
-                                  0, 1, &more, &raw);
+  TSS2_RC rc = connection.GetCapability(TPM2_CAP_PCRS, 0, 1, &more, &raw);
   EsysOwned<TPMS_CAPABILITY_DATA> data(raw);
   if (rc != TSS2_RC_SUCCESS) return R::Failure(connection.Failed("TPM2_GetCapability", rc));
   std::vector<PcrBank> banks;
@@ -206,17 +210,38 @@ Result<std::vector<PcrBank>> ReadBanks(Connection& connection) {
 
 }  // namespace
 
-Tpm::Tpm(std::string tcti) : tcti_(std::move(tcti)) {}
+Tpm::Tpm(std::string tcti) : Tpm(std::move(tcti), TpmOptions{}) {}
+
+Tpm::Tpm(std::string tcti, TpmOptions options)
+    : tcti_(std::move(tcti)),
+      // A day is beyond any TPM command and keeps deadlines far from the
+      // clock's overflow.
+      timeout_(std::clamp<std::chrono::milliseconds>(options.commandTimeout, std::chrono::milliseconds(1),
+                                                     std::chrono::hours(24))) {}
 
 Tpm::~Tpm() = default;
 
 template <class T, class F>
 Result<T> Tpm::Run(F&& work) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::timed_mutex> lock(mutex_, timeout_);
+  if (!lock.owns_lock()) {
+    return Result<T>::Failure("the TPM is busy: a command has not completed for " +
+                              std::to_string(timeout_.count()) + " ms");
+  }
   if (!connection_) {
-    auto opened = Connection::Open(tcti_);
-    if (!opened) return Result<T>::Failure(opened.Error());
-    connection_ = std::move(opened).Value();
+    if (!opening_) {
+      auto started = Detail::PendingOpen::Start(tcti_, timeout_);
+      if (!started) return Result<T>::Failure(started.Error());
+      opening_ = std::move(started).Value();
+    }
+    auto opened = opening_->Await(std::chrono::steady_clock::now() + timeout_);
+    if (!opened) {
+      return Result<T>::Failure("the TPM did not answer within " + std::to_string(timeout_.count()) +
+                                " ms (connecting to " + tcti_ + ")");
+    }
+    opening_.reset();
+    if (!*opened) return Result<T>::Failure(opened->Error());
+    connection_ = std::move(*opened).Value();
   }
   Result<T> result = work(*connection_);
   if (connection_->Broken()) connection_.reset();
@@ -227,8 +252,8 @@ bool Tpm::Answering() {
   return Run<bool>([](Connection& connection) {
            TPMI_YES_NO more = TPM2_NO;
            TPMS_CAPABILITY_DATA* raw = nullptr;
-           TSS2_RC rc = Esys_GetCapability(connection.Esys(), ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE,
-                                           TPM2_CAP_TPM_PROPERTIES, TPM2_PT_FAMILY_INDICATOR, 1, &more, &raw);
+           TSS2_RC rc =
+               connection.GetCapability(TPM2_CAP_TPM_PROPERTIES, TPM2_PT_FAMILY_INDICATOR, 1, &more, &raw);
            EsysOwned<TPMS_CAPABILITY_DATA> data(raw);
            if (rc != TSS2_RC_SUCCESS)
              return Result<bool>::Failure(connection.Failed("TPM2_GetCapability", rc));

@@ -6,6 +6,7 @@
 // See docs/trustd.md for the version mapping, TCTI strings and threading.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -20,7 +21,8 @@
 namespace Trustd {
 namespace Detail {
 class Connection;
-}
+class PendingOpen;
+}  // namespace Detail
 
 struct TpmProperties {
   // TPM_PT_FAMILY_INDICATOR as text: "2.0".
@@ -65,17 +67,32 @@ struct EndorsementKey {
 constexpr std::uint32_t kRsa2048CertificateIndex = 0x01c00002;
 constexpr std::uint32_t kEccNistP256CertificateIndex = 0x01c0000a;
 
+struct TpmOptions {
+  // How long one TPM command may go unanswered, and how long a call waits
+  // for the calls before it. At least 1 ms.
+  std::chrono::milliseconds commandTimeout{std::chrono::seconds(10)};
+};
+
 // One TPM, reached through a TCTI configuration string: "device:/dev/tpmrm0"
 // on a host, "swtpm:host=127.0.0.1,port=2321" for a software TPM. The
 // connection is made by the first call and made again by the first call
 // after a failure that may have broken it, so a TPM that went away and came
 // back serves again without a new Tpm.
 //
+// A TPM that keeps its connection open but stops answering: where the TCTI
+// has poll handles (device), the command fails after commandTimeout with
+// "the TPM did not answer within N ms", the connection is dropped and the
+// next call opens a new one (opening one is bounded alike: the device TCTI
+// sends a command as it opens). Other TCTIs (swtpm, mssim) block until the TPM
+// answers or goes away; calls waiting behind such a call fail after
+// commandTimeout with "the TPM is busy: ...".
+//
 // Thread-safe: one ESAPI context per Tpm, each call holding its mutex for
 // the whole TPM conversation (calls on one Tpm run one after the other).
 class Tpm {
  public:
   explicit Tpm(std::string tcti);
+  Tpm(std::string tcti, TpmOptions options);
   ~Tpm();
   Tpm(const Tpm&) = delete;
   Tpm& operator=(const Tpm&) = delete;
@@ -101,8 +118,11 @@ class Tpm {
   Result<T> Run(F&& work);
 
   const std::string tcti_;
-  std::mutex mutex_;
+  const std::chrono::milliseconds timeout_;
+  std::timed_mutex mutex_;
   std::unique_ptr<Detail::Connection> connection_;
+  // The connection being opened, when an earlier call gave up waiting.
+  std::shared_ptr<Detail::PendingOpen> opening_;
 };
 
 struct EventLog {
