@@ -154,8 +154,10 @@ bool ReadTpms(Reader& top, const json::value& value, const std::string& base, Co
     std::string error;
     Reader reader(item.get_object(), where, error);
     TpmConfig tpm;
-    const bool ok = reader.Known({"id", "tcti", "event_log"}) && reader.String("id", tpm.id, true) &&
-                    reader.String("tcti", tpm.tcti, true) && reader.String("event_log", tpm.eventLog);
+    const bool ok = reader.Known({"id", "tcti", "event_log", "command_timeout_ms"}) &&
+                    reader.String("id", tpm.id, true) && reader.String("tcti", tpm.tcti, true) &&
+                    reader.String("event_log", tpm.eventLog) &&
+                    reader.Integer("command_timeout_ms", tpm.commandTimeoutMs, 100, 600000);
     if (!ok) return top.Fail(error);
     if (!ids.insert(tpm.id).second) return top.Fail(where + ".id: \"" + tpm.id + "\" is listed twice");
     tpm.eventLog = Resolve(base, tpm.eventLog);

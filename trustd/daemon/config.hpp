@@ -19,6 +19,9 @@ struct TpmConfig {
   std::string id;        // what the services call it ("tpm0")
   std::string tcti;      // "device:/dev/tpmrm0", "swtpm:host=127.0.0.1,port=2321"
   std::string eventLog;  // the measured-boot log; empty: none
+  // How long one TPM command may go unanswered (and a call wait behind
+  // another) before the call fails.
+  int commandTimeoutMs = 10000;
 };
 
 struct TrustAuthorityConfig {

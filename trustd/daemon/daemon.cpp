@@ -71,7 +71,9 @@ int RunDaemon(const Config& config) {
   host->store = std::move(store).Value();
   host->config = config;
   for (const TpmConfig& tpm : config.tpms) {
-    host->tpms.push_back(Host::TpmEntry{tpm.id, tpm.eventLog, std::make_unique<Tpm>(tpm.tcti)});
+    host->tpms.push_back(Host::TpmEntry{
+        tpm.id, tpm.eventLog,
+        std::make_unique<Tpm>(tpm.tcti, TpmOptions{std::chrono::milliseconds(tpm.commandTimeoutMs)})});
     DescribeTpm(host->tpms.back(), tpm.tcti);
   }
 

@@ -13,7 +13,7 @@ TEST(TrustdConfig, ReadsAFullFileAndResolvesPathsAgainstItsDirectory) {
     "tls": {"certificate_chain": "tls/server.pem", "private_key": "/etc/k.pem"},
     "token_file": "tokens",
     "roles": {"auditor": ["*/list"]},
-    "tpms": [{"id": "tpm0", "tcti": "device:/dev/tpmrm0", "event_log": "/sys/log"}],
+    "tpms": [{"id": "tpm0", "tcti": "device:/dev/tpmrm0", "event_log": "/sys/log", "command_timeout_ms": 2500}],
     "state_directory": "state",
     "trust_authority": {"hostname": "ta.example", "port": 8443},
     "limits": {"worker_threads": 8, "event_log_max_bytes": 65536},
@@ -30,6 +30,7 @@ TEST(TrustdConfig, ReadsAFullFileAndResolvesPathsAgainstItsDirectory) {
   EXPECT_EQ(c.stateDirectory, "/etc/trustd/state");
   EXPECT_EQ(c.roles.size(), 1u);
   EXPECT_EQ(c.tpms.at(0).eventLog, "/sys/log");
+  EXPECT_EQ(c.tpms.at(0).commandTimeoutMs, 2500);
   EXPECT_EQ(c.trustAuthority->port, 8443);
   EXPECT_EQ(c.workerThreads, 8);
   EXPECT_EQ(c.eventLogMaxBytes, 65536u);

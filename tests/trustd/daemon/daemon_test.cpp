@@ -125,7 +125,8 @@ class TrustdDaemon : public ::testing::Test {
         << pki_->serverKey << "\"},\n"
         << " \"token_file\": \"tokens\",\n"
         << " \"tpms\": [{\"id\": \"tpm0\", \"tcti\": \"" << swtpm_->Tcti()
-        << "\", \"event_log\": \"event.log\"},\n"
+        << "\", \"event_log\": \"event.log\",\n"
+        << "           \"command_timeout_ms\": 1000},\n"
         << "          {\"id\": \"tpm1\", \"tcti\": \"swtpm:host=127.0.0.1,port="
         << Trustd::Testing::FreeLoopbackPort() << "\"}],\n"
         << " \"state_directory\": \"state\", \"reports_directory\": \"reports\",\n"
@@ -258,6 +259,27 @@ TEST_F(TrustdDaemon, ServesTheTpmItsKeysAndItsLog) {
   auto back =
       Await<ti::Hardware::TpmSvc::GetMethod>([&](const auto& done) { tpm.Get("tpm0", nullptr, done); }, wait);
   EXPECT_TRUE(back.value) << ErrorText(back.error);
+
+  // A TPM that stops answering without going away (SIGSTOP): the call
+  // talking to it waits for it, the calls behind it fail once the command
+  // timeout has passed instead of piling up.
+  swtpm_->Stop();
+  bool firstAnswered = false;
+  std::thread first([&] {
+    auto answer = Await<ti::Hardware::TpmSvc::GetMethod>(
+        [&](const auto& done) { tpm.Get("tpm0", nullptr, done); }, std::chrono::seconds(30));
+    firstAnswered = answer.value.has_value();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto start = std::chrono::steady_clock::now();
+  auto behind =
+      Await<ti::Hardware::TpmSvc::GetMethod>([&](const auto& done) { tpm.Get("tpm0", nullptr, done); }, wait);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(ErrorId(behind.error), Tovri::Errors::kError);
+  EXPECT_NE(ErrorText(behind.error).find("busy"), std::string::npos) << ErrorText(behind.error);
+  swtpm_->Continue();
+  first.join();
+  EXPECT_TRUE(firstAnswered);
 
   daemon_->Signal(SIGTERM);
   EXPECT_EQ(daemon_->Wait(), 0);
