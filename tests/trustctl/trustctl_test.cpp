@@ -298,6 +298,26 @@ TEST_F(Trustctl, EachKindOfErrorHasItsExitStatus) {
   EXPECT_EQ(Ctl({"kms", "providers", "delete", "kp-exists"}).status, 0);
 }
 
+TEST_F(Trustctl, CompletionOffersTheWordsThatMayFollow) {
+  const CtlRun groups = Ctl({"__complete"});
+  for (const char* word : {"tpm\n", "attestation\n", "kms\n", "--json\n"})
+    EXPECT_NE(groups.out.find(word), std::string::npos) << word << groups.out;
+  EXPECT_EQ(groups.out.find("__complete"), std::string::npos);
+  const CtlRun create = Ctl({"__complete", "kms", "providers", "create"});
+  EXPECT_NE(create.out.find("--kdk-stdin\n"), std::string::npos) << create.out;
+  EXPECT_NE(create.out.find("--key-id\n"), std::string::npos) << create.out;
+  const CtlRun script = Ctl({"completion", "bash"});
+  EXPECT_EQ(script.status, 0);
+  EXPECT_NE(script.out.find("complete -o default -F _trustctl trustctl"), std::string::npos);
+  // bash itself reads the script and completes "trustctl kms pro".
+  std::ofstream(*root_ + "/complete.sh")
+      << script.out << "PATH=" << std::filesystem::path(TRUSTCTL_EXECUTABLE).parent_path().string()
+      << ":$PATH\nCOMP_WORDS=(trustctl kms pro); COMP_CWORD=2; _trustctl; echo ${COMPREPLY[@]}\n";
+  const auto bash = Trustd::Testing::Shell("bash " + *root_ + "/complete.sh > " + *root_ + "/complete.out");
+  EXPECT_EQ(bash, 0);
+  EXPECT_EQ(Read(*root_ + "/complete.out"), "providers\n");
+}
+
 TEST_F(Trustctl, TheDecodedEventsAgreeWithTpm2Eventlog) {
   const std::string raw = *root_ + "/served.log";
   const CtlRun run = Ctl({"--full", "tpm", "event-log", "tpm0", "--events", "--raw", raw});
