@@ -566,6 +566,7 @@ TEST_F(TrustdDaemon, EveryAcknowledgedCreateSurvivesAKillAndNothingIsHalfWritten
     writer.join();
   }
   ASSERT_GT(acknowledged.size(), 6u);
+  RecordProperty("acknowledged_creates", static_cast<int>(acknowledged.size()));
   ASSERT_TRUE(daemon_->Start()) << daemon_->Log();
   ti::Kms::ProvidersSvc::AsyncServiceStub providers(Connect());
   auto list = Await<ti::Kms::ProvidersSvc::ListMethod>(
