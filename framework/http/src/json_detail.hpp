@@ -38,6 +38,9 @@ constexpr const char* kSpecialDoublesExpected = "a number, \"NaN\", \"Infinity\"
 const char* SpecialDoubleText(double d) noexcept;
 // The double one of those four texts names; false for any other text.
 bool ReadSpecialDouble(std::string_view text, double& d) noexcept;
+// A double as either shape carries it: a JSON number (integers included) or
+// one of the four texts; false for anything else.
+bool ReadJsonDouble(const boost::json::value& v, double& d) noexcept;
 
 }  // namespace Detail
 }  // namespace Http

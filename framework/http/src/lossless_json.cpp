@@ -471,15 +471,7 @@ class Reader {
 
   bool ReadDouble(const json::value& v, ValuePtr* slot) {
     double d = 0;
-    if (v.is_double()) {
-      d = v.get_double();
-    } else if (v.is_int64()) {
-      d = static_cast<double>(v.get_int64());
-    } else if (v.is_uint64()) {
-      d = static_cast<double>(v.get_uint64());
-    } else if (!v.is_string() || !Detail::ReadSpecialDouble(v.get_string(), d)) {
-      return Fail(Detail::kSpecialDoublesExpected);
-    }
+    if (!Detail::ReadJsonDouble(v, d)) return Fail(Detail::kSpecialDoublesExpected);
     *slot = Data::DoubleValue::GetInstance(d);
     return true;
   }
@@ -496,6 +488,19 @@ class Reader {
 }  // namespace
 
 namespace Detail {
+
+bool ReadJsonDouble(const json::value& v, double& d) noexcept {
+  if (v.is_double()) {
+    d = v.get_double();
+  } else if (v.is_int64()) {
+    d = static_cast<double>(v.get_int64());
+  } else if (v.is_uint64()) {
+    d = static_cast<double>(v.get_uint64());
+  } else {
+    return v.is_string() && ReadSpecialDouble(v.get_string(), d);
+  }
+  return true;
+}
 
 void AppendJsonString(std::string_view text, std::string& out) {
   out += json::serialize(json::string_view(text.data(), text.size()));

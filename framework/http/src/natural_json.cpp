@@ -418,17 +418,8 @@ class Reader {
 
   // Numbers JSON has no literal for travel as strings (json_detail.hpp).
   bool ReadDouble(const Item& item) {
-    const json::value& v = *item.json;
     double d = 0;
-    if (v.is_double()) {
-      d = v.get_double();
-    } else if (v.is_int64()) {
-      d = static_cast<double>(v.get_int64());
-    } else if (v.is_uint64()) {
-      d = static_cast<double>(v.get_uint64());
-    } else if (!v.is_string() || !Detail::ReadSpecialDouble(v.get_string(), d)) {
-      return Mismatch(item, Detail::kSpecialDoublesExpected);
-    }
+    if (!Detail::ReadJsonDouble(*item.json, d)) return Mismatch(item, Detail::kSpecialDoublesExpected);
     *item.slot = Data::DoubleValue::GetInstance(d);
     return true;
   }
