@@ -372,47 +372,128 @@ class EventLogService final : public ti::Hardware::Tpm::EventLogSvc::AsyncServic
 
 // ---- attestation.services and kms.services ------------------------------
 
-// The two services of remote endpoints differ only in their records and in
-// the API client a key server carries.
+// The two services of remote endpoints differ only in their records, their
+// store calls and the API client a key server carries.
+struct AttestationServiceKind {
+  using Record = AttestationService;
+  static constexpr const char* kWhat = "attestation service";
+  static constexpr const char* kTitle = "Attestation service";
+  static constexpr const char* kPrefix = "as-";
+  static StoreResult<std::vector<Record>> List(Store& store) { return store.ListAttestationServices(); }
+  static StoreResult<Record> Get(Store& store, const std::string& id) {
+    return store.GetAttestationService(id);
+  }
+  static StoreResult<Done> Create(Store& store, const Record& r) { return store.CreateAttestationService(r); }
+  static StoreResult<Done> Delete(Store& store, const std::string& id) {
+    return store.DeleteAttestationService(id);
+  }
+};
+
+struct KeyServerKind {
+  using Record = KeyServer;
+  static constexpr const char* kWhat = "key server";
+  static constexpr const char* kTitle = "Key server";
+  static constexpr const char* kPrefix = "ks-";
+  static StoreResult<std::vector<Record>> List(Store& store) { return store.ListKeyServers(); }
+  static StoreResult<Record> Get(Store& store, const std::string& id) { return store.GetKeyServer(id); }
+  static StoreResult<Done> Create(Store& store, const Record& r) { return store.CreateKeyServer(r); }
+  static StoreResult<Done> Delete(Store& store, const std::string& id) { return store.DeleteKeyServer(id); }
+};
+
+template <class Kind, class Svc>
+ReplyTo<typename Svc::ListMethod> ListRemote(
+    Host& host, const Tovri::OptionalPtr<const typename Svc::FilterSpec>& filter) {
+  auto records = Kind::List(*host.store);
+  if (!records) return FromStore(records.Error(), Kind::kWhat, "");
+  std::list<std::shared_ptr<const typename Svc::Summary>> summaries;
+  for (const auto& record : records.Value()) {
+    if (filter &&
+        (!SetMatches(filter->services, record.id) || !AddressMatches(filter->address, record.address) ||
+         !SetMatches(filter->group, record.group)))
+      continue;
+    auto summary = std::make_shared<typename Svc::Summary>();
+    summary->service = record.id;
+    summary->address = ToWire(record.address);
+    summary->group = record.group;
+    summaries.push_back(std::move(summary));
+  }
+  return summaries;
+}
+
+// The record `id`, or the refusal. get and delete declare no
+// invalid_argument: an identifier that cannot exist is simply not found.
+template <class Kind>
+ErrorPtr GetRemote(Host& host, const std::string& id, typename Kind::Record& out) {
+  if (!Store::IsIdentifier(id)) return NotFound(Kind::kWhat, id);
+  auto record = Kind::Get(*host.store, id);
+  if (!record) return FromStore(record.Error(), Kind::kWhat, id);
+  out = std::move(record).Value();
+  return nullptr;
+}
+
+// A new record from what both create specs carry, named by trustd.
+template <class Kind, class Spec>
+ErrorPtr NewRemote(const Spec& spec, typename Kind::Record& record) {
+  if (ErrorPtr refusal = CheckRemote(*spec.address, *spec.trustedCA, spec.group)) return refusal;
+  record.id = NewIdentifier(Kind::kPrefix);
+  record.address = FromWire(*spec.address);
+  record.trustedCa.assign(spec.trustedCA->certChain.begin(), spec.trustedCA->certChain.end());
+  record.group = spec.group;
+  return nullptr;
+}
+
+// Stores the record; an address another entry holds is refused naming it.
+template <class Kind>
+std::variant<std::string, ErrorPtr> CreateRemote(Host& host, const typename Kind::Record& record) {
+  auto created = Kind::Create(*host.store, record);
+  if (!created) {
+    if (created.Error().kind == StoreError::Kind::kAlreadyExists) {
+      if (auto all = Kind::List(*host.store)) {
+        for (const auto& other : all.Value()) {
+          if (other.address.hostname == record.address.hostname && other.address.port == record.address.port)
+            return Refusal(
+                Tovri::Errors::kAlreadyExists,
+                Messages::Make(Messages::kAddressInUse, Kind::kTitle, Describe(record.address), other.id));
+        }
+      }
+    }
+    return FromStore(created.Error(), Kind::kWhat, record.id);
+  }
+  Log::Info("store",
+            std::string(Kind::kWhat) + " " + record.id + " created (" + Describe(record.address) + ")");
+  return record.id;
+}
+
+template <class Kind>
+std::variant<Tovri::Void, ErrorPtr> DeleteRemote(Host& host, const std::string& id) {
+  if (!Store::IsIdentifier(id)) return NotFound(Kind::kWhat, id);
+  auto deleted = Kind::Delete(*host.store, id);
+  if (!deleted) return FromStore(deleted.Error(), Kind::kWhat, id);
+  Log::Info("store", std::string(Kind::kWhat) + " " + id + " deleted");
+  return Tovri::Void();
+}
+
 class AttestationServicesService final : public ti::Attestation::ServicesSvc::AsyncServiceInterface,
                                          ServiceBase {
  public:
   using Svc = ti::Attestation::ServicesSvc;
+  using Kind = AttestationServiceKind;
   using ServiceBase::ServiceBase;
 
   void List(const Tovri::OptionalPtr<const Svc::FilterSpec>& filter, const Activation&,
             const Svc::ListMethod::ResultCbType& result) override {
-    AnswerLater(result, [filter](Host& host) -> ReplyTo<Svc::ListMethod> {
-      auto records = host.store->ListAttestationServices();
-      if (!records) return FromStore(records.Error(), "attestation service", "");
-      std::list<std::shared_ptr<const Svc::Summary>> summaries;
-      for (const AttestationService& record : records.Value()) {
-        if (filter &&
-            (!SetMatches(filter->services, record.id) || !AddressMatches(filter->address, record.address) ||
-             !SetMatches(filter->group, record.group)))
-          continue;
-        auto summary = std::make_shared<Svc::Summary>();
-        summary->service = record.id;
-        summary->address = ToWire(record.address);
-        summary->group = record.group;
-        summaries.push_back(std::move(summary));
-      }
-      return summaries;
-    });
+    AnswerLater(result, [filter](Host& host) { return ListRemote<Kind, Svc>(host, filter); });
   }
 
   void Get(const std::string& service, const Activation&,
            const Svc::GetMethod::ResultCbType& result) override {
     AnswerLater(result, [service](Host& host) -> ReplyTo<Svc::GetMethod> {
-      // get declares no invalid_argument: an identifier that cannot exist
-      // is simply not found.
-      if (!Store::IsIdentifier(service)) return NotFound("attestation service", service);
-      auto record = host.store->GetAttestationService(service);
-      if (!record) return FromStore(record.Error(), "attestation service", service);
+      Kind::Record record;
+      if (ErrorPtr refusal = GetRemote<Kind>(host, service, record)) return refusal;
       auto info = std::make_shared<Svc::Info>();
-      info->address = ToWire(record.Value().address);
-      info->trustedCA = ToWire(record.Value().trustedCa);
-      info->group = record.Value().group;
+      info->address = ToWire(record.address);
+      info->trustedCA = ToWire(record.trustedCa);
+      info->group = record.group;
       return info;
     });
   }
@@ -420,76 +501,34 @@ class AttestationServicesService final : public ti::Attestation::ServicesSvc::As
   void Create(const std::shared_ptr<const Svc::CreateSpec>& spec, const Activation&,
               const Svc::CreateMethod::ResultCbType& result) override {
     AnswerLater(result, [spec](Host& host) -> ReplyTo<Svc::CreateMethod> {
-      if (ErrorPtr refusal = CheckRemote(*spec->address, *spec->trustedCA, spec->group)) return refusal;
-      AttestationService record;
-      record.id = NewIdentifier("as-");
-      record.address = FromWire(*spec->address);
-      record.trustedCa.assign(spec->trustedCA->certChain.begin(), spec->trustedCA->certChain.end());
-      record.group = spec->group;
-      auto created = host.store->CreateAttestationService(record);
-      if (!created) {
-        if (created.Error().kind == StoreError::Kind::kAlreadyExists) {
-          if (auto all = host.store->ListAttestationServices()) {
-            for (const AttestationService& other : all.Value()) {
-              if (SameAddress(*spec->address, other.address))
-                return Refusal(Tovri::Errors::kAlreadyExists,
-                               Messages::Make(Messages::kAddressInUse, "Attestation service",
-                                              Describe(record.address), other.id));
-            }
-          }
-        }
-        return FromStore(created.Error(), "attestation service", record.id);
-      }
-      Log::Info("store", "attestation service " + record.id + " created (" + Describe(record.address) + ")");
-      return record.id;
+      Kind::Record record;
+      if (ErrorPtr refusal = NewRemote<Kind>(*spec, record)) return refusal;
+      return CreateRemote<Kind>(host, record);
     });
   }
 
   void Delete(const std::string& service, const Activation&,
               const Svc::DeleteMethod::ResultCbType& result) override {
-    AnswerLater(result, [service](Host& host) -> ReplyTo<Svc::DeleteMethod> {
-      if (!Store::IsIdentifier(service)) return NotFound("attestation service", service);
-      auto deleted = host.store->DeleteAttestationService(service);
-      if (!deleted) return FromStore(deleted.Error(), "attestation service", service);
-      Log::Info("store", "attestation service " + service + " deleted");
-      return Tovri::Void();
-    });
+    AnswerLater(result, [service](Host& host) { return DeleteRemote<Kind>(host, service); });
   }
 };
 
 class KeyServersService final : public ti::Kms::ServicesSvc::AsyncServiceInterface, ServiceBase {
  public:
   using Svc = ti::Kms::ServicesSvc;
+  using Kind = KeyServerKind;
   using ServiceBase::ServiceBase;
 
   void List(const Tovri::OptionalPtr<const Svc::FilterSpec>& filter, const Activation&,
             const Svc::ListMethod::ResultCbType& result) override {
-    AnswerLater(result, [filter](Host& host) -> ReplyTo<Svc::ListMethod> {
-      auto records = host.store->ListKeyServers();
-      if (!records) return FromStore(records.Error(), "key server", "");
-      std::list<std::shared_ptr<const Svc::Summary>> summaries;
-      for (const KeyServer& record : records.Value()) {
-        if (filter &&
-            (!SetMatches(filter->services, record.id) || !AddressMatches(filter->address, record.address) ||
-             !SetMatches(filter->group, record.group)))
-          continue;
-        auto summary = std::make_shared<Svc::Summary>();
-        summary->service = record.id;
-        summary->address = ToWire(record.address);
-        summary->group = record.group;
-        summaries.push_back(std::move(summary));
-      }
-      return summaries;
-    });
+    AnswerLater(result, [filter](Host& host) { return ListRemote<Kind, Svc>(host, filter); });
   }
 
   void Get(const std::string& service, const Activation&,
            const Svc::GetMethod::ResultCbType& result) override {
     AnswerLater(result, [service](Host& host) -> ReplyTo<Svc::GetMethod> {
-      if (!Store::IsIdentifier(service)) return NotFound("key server", service);
-      auto record = host.store->GetKeyServer(service);
-      if (!record) return FromStore(record.Error(), "key server", service);
-      const KeyServer& server = record.Value();
+      Kind::Record server;
+      if (ErrorPtr refusal = GetRemote<Kind>(host, service, server)) return refusal;
       auto info = std::make_shared<Svc::Info>();
       info->address = ToWire(server.address);
       info->trustedCA = ToWire(server.trustedCa);
@@ -509,12 +548,8 @@ class KeyServersService final : public ti::Kms::ServicesSvc::AsyncServiceInterfa
   void Create(const std::shared_ptr<const Svc::CreateSpec>& spec, const Activation&,
               const Svc::CreateMethod::ResultCbType& result) override {
     AnswerLater(result, [spec](Host& host) -> ReplyTo<Svc::CreateMethod> {
-      if (ErrorPtr refusal = CheckRemote(*spec->address, *spec->trustedCA, spec->group)) return refusal;
-      KeyServer record;
-      record.id = NewIdentifier("ks-");
-      record.address = FromWire(*spec->address);
-      record.trustedCa.assign(spec->trustedCA->certChain.begin(), spec->trustedCA->certChain.end());
-      record.group = spec->group;
+      Kind::Record record;
+      if (ErrorPtr refusal = NewRemote<Kind>(*spec, record)) return refusal;
       if (const auto& client = spec->apiClient) {
         if (ErrorPtr refusal = CheckIdentifier(client->clientId, "API client")) return refusal;
         if (client->clientSecret.empty())
@@ -527,34 +562,13 @@ class KeyServersService final : public ti::Kms::ServicesSvc::AsyncServiceInterfa
         api.secret = client->clientSecret;
         record.apiClient = std::move(api);
       }
-      auto created = host.store->CreateKeyServer(record);
-      if (!created) {
-        if (created.Error().kind == StoreError::Kind::kAlreadyExists) {
-          if (auto all = host.store->ListKeyServers()) {
-            for (const KeyServer& other : all.Value()) {
-              if (SameAddress(*spec->address, other.address))
-                return Refusal(Tovri::Errors::kAlreadyExists,
-                               Messages::Make(Messages::kAddressInUse, "Key server", Describe(record.address),
-                                              other.id));
-            }
-          }
-        }
-        return FromStore(created.Error(), "key server", record.id);
-      }
-      Log::Info("store", "key server " + record.id + " created (" + Describe(record.address) + ")");
-      return record.id;
+      return CreateRemote<Kind>(host, record);
     });
   }
 
   void Delete(const std::string& service, const Activation&,
               const Svc::DeleteMethod::ResultCbType& result) override {
-    AnswerLater(result, [service](Host& host) -> ReplyTo<Svc::DeleteMethod> {
-      if (!Store::IsIdentifier(service)) return NotFound("key server", service);
-      auto deleted = host.store->DeleteKeyServer(service);
-      if (!deleted) return FromStore(deleted.Error(), "key server", service);
-      Log::Info("store", "key server " + service + " deleted");
-      return Tovri::Void();
-    });
+    AnswerLater(result, [service](Host& host) { return DeleteRemote<Kind>(host, service); });
   }
 };
 
