@@ -223,11 +223,25 @@ Tpm::~Tpm() = default;
 
 template <class T, class F>
 Result<T> Tpm::Run(F&& work) {
-  std::unique_lock<std::timed_mutex> lock(mutex_, timeout_);
-  if (!lock.owns_lock()) {
-    return Result<T>::Failure("the TPM is busy: a command has not completed for " +
-                              std::to_string(timeout_.count()) + " ms");
+  {
+    std::unique_lock<std::mutex> turn(turnMutex_);
+    if (!turnFree_.wait_for(turn, timeout_, [this] { return !busy_; })) {
+      return Result<T>::Failure("the TPM is busy: a command has not completed for " +
+                                std::to_string(timeout_.count()) + " ms");
+    }
+    busy_ = true;
   }
+  // Gives the turn to the next caller however this one ends.
+  struct Release {
+    Tpm& tpm;
+    ~Release() {
+      {
+        std::lock_guard<std::mutex> turn(tpm.turnMutex_);
+        tpm.busy_ = false;
+      }
+      tpm.turnFree_.notify_one();
+    }
+  } release{*this};
   if (!connection_) {
     if (!opening_) {
       auto started = Detail::PendingOpen::Start(tcti_, timeout_);

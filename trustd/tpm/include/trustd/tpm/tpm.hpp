@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -119,7 +120,12 @@ class Tpm {
 
   const std::string tcti_;
   const std::chrono::milliseconds timeout_;
-  std::timed_mutex mutex_;
+  // One call at a time, each waiting for its turn at most timeout_. A flag
+  // under a plain mutex rather than std::timed_mutex: the latter's timed
+  // lock is invisible to ThreadSanitizer, which then misreads every unlock.
+  std::mutex turnMutex_;
+  std::condition_variable turnFree_;
+  bool busy_ = false;
   std::unique_ptr<Detail::Connection> connection_;
   // The connection being opened, when an earlier call gave up waiting.
   std::shared_ptr<Detail::PendingOpen> opening_;
