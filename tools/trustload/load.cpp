@@ -337,9 +337,12 @@ class Worker {
         api_(Connect(shared.settings, 1)),
         tag_(shared.runTag + "-w" + std::to_string(index)),
         group_("load-" + tag_),
-        // Workers start at different rounds, so the TPM calls of a round
-        // differ between neighbours.
-        position_((static_cast<std::size_t>(index) % kRoundsPerCycle) * (Cycle().size() / kRoundsPerCycle)) {}
+        position_(StartOf(index, shared.settings.connections)),
+        prelude_(PreludeFor(position_)),
+        // Ids never created, for the "gone" steps before the first delete.
+        goneProvider_("kp-" + tag_ + "-0"),
+        goneAttestation_("as-" + tag_ + "-0"),
+        goneKeyServer_("ks-" + tag_ + "-0") {}
 
   void Begin() { Next(); }
 
@@ -371,8 +374,13 @@ class Worker {
         keyServer_.reset();
         continue;
       }
-      const Step step = Cycle()[position_];
-      position_ = (position_ + 1) % Cycle().size();
+      Step step = Cycle()[position_];
+      if (!prelude_.empty()) {
+        step = prelude_.front();
+        prelude_.erase(prelude_.begin());
+      } else {
+        position_ = (position_ + 1) % Cycle().size();
+      }
       if (Issue(step)) return;
       // The step needs an entry a failed call never made: the next one.
       if (phase_ == Phase::kMeasured) {
@@ -817,6 +825,7 @@ class Worker {
   const std::string tag_;
   const std::string group_;
   std::size_t position_;
+  std::vector<Step> prelude_;
   Phase phase_ = Phase::kWarmup;
   int serial_ = 0;   // names of a round's entries
   int updates_ = 0;  // key ids of a provider's updates

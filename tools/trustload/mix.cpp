@@ -118,6 +118,33 @@ const std::vector<Step>& Cycle() {
   return cycle;
 }
 
+std::size_t StartOf(int index, int workers) {
+  if (index < 0 || workers <= 0) return 0;
+  return static_cast<std::size_t>(index) * Cycle().size() / static_cast<std::size_t>(workers) %
+         Cycle().size();
+}
+
+std::vector<Step> PreludeFor(std::size_t position) {
+  const std::size_t roundLength = Cycle().size() / kRoundsPerCycle;
+  position %= Cycle().size();
+  std::vector<Step> creates;
+  for (std::size_t i = position - position % roundLength; i < position; ++i) {
+    const Step& step = Cycle()[i];
+    const std::string name = OperationName(step.operation);
+    const std::string kind = name.substr(0, name.find('/'));
+    if (step.variant == V::kPresent && name == kind + "/create") creates.push_back(step);
+    if (name == kind + "/delete") {
+      for (auto at = creates.begin(); at != creates.end(); ++at) {
+        if (std::string(OperationName(at->operation)) == kind + "/create") {
+          creates.erase(at);
+          break;
+        }
+      }
+    }
+  }
+  return creates;
+}
+
 std::array<int, kOperationCount> CallsPerCycle() {
   std::array<int, kOperationCount> calls{};
   for (const Step& step : Cycle()) ++calls[static_cast<int>(step.operation)];

@@ -8,7 +8,7 @@
 // then asks for them once more (not found). Three of a round's calls go to
 // the TPM, rotating over its five operations across the cycle. Creates and
 // deletes are paired, so the store holds at most one entry of each kind per
-// worker.
+// worker. Workers start at different points of the cycle.
 #pragma once
 
 #include <array>
@@ -62,6 +62,14 @@ constexpr std::size_t kRoundsPerCycle = 4;
 
 // One whole cycle, in order.
 const std::vector<Step>& Cycle();
+
+// Where worker `index` of `workers` starts in the cycle: spread evenly, so
+// that the calls of a short run follow the cycle's mix, not its first steps.
+std::size_t StartOf(int index, int workers);
+
+// The creates a worker starting at `position` makes first: those of the
+// entries that exist at that point of the round.
+std::vector<Step> PreludeFor(std::size_t position);
 
 // Calls of each operation in one cycle.
 std::array<int, kOperationCount> CallsPerCycle();

@@ -177,9 +177,10 @@ TEST(Options, TokenFileLikeTrustctl) {
   ::rmdir(directory);
 }
 
-// The worker walks the cycle as it is written; an entry must exist for
-// every step that reads or changes it, and the cycle must leave none behind.
-TEST(Mix, EveryOperationRunsAndEveryCreateIsDeletedBeforeTheCycleEnds) {
+// A worker starts anywhere in the cycle, makes the prelude's creates, then
+// walks the cycle: an entry must exist for every step that reads or changes
+// it, and none for a create or a step that expects it gone.
+TEST(Mix, EveryStepFindsTheStoreAsItExpectsFromEveryStart) {
   const auto calls = CallsPerCycle();
   for (int i = 0; i < kOperationCount; ++i)
     EXPECT_GT(calls[static_cast<std::size_t>(i)], 0) << OperationName(static_cast<Operation>(i));
@@ -199,35 +200,33 @@ TEST(Mix, EveryOperationRunsAndEveryCreateIsDeletedBeforeTheCycleEnds) {
        Operation::kKeyServersDelete,
        {Operation::kKeyServersGet, Operation::kKeyServersList}},
   };
-  const std::size_t roundLength = Cycle().size() / kRoundsPerCycle;
-  ASSERT_EQ(roundLength * kRoundsPerCycle, Cycle().size());
-  for (const Kind& kind : kinds) {
-    SCOPED_TRACE(OperationName(kind.create));
-    bool live = false, deletedOnce = false;
-    for (std::size_t i = 0; i < Cycle().size(); ++i) {
-      // Workers start at any round: each round must stand alone.
-      if (i % roundLength == 0) {
-        EXPECT_FALSE(live) << "a round ends with an entry left";
-      }
-      const Step& step = Cycle()[i];
-      const bool use = std::find(kind.uses.begin(), kind.uses.end(), step.operation) != kind.uses.end();
-      if (step.operation == kind.create && step.variant == Variant::kPresent) {
-        EXPECT_FALSE(live) << "step " << i;
-        live = true;
-      } else if (step.operation == kind.create) {
-        EXPECT_TRUE(live) << "a duplicate needs the live entry, step " << i;
-      } else if (step.operation == kind.remove) {
-        EXPECT_TRUE(live) << "step " << i;
-        live = false;
-        deletedOnce = true;
-      } else if (use && step.variant == Variant::kGone) {
-        EXPECT_TRUE(!live && deletedOnce) << "step " << i;
-      } else if (use) {
-        EXPECT_TRUE(live) << "step " << i;
+  const std::size_t length = Cycle().size();
+  for (std::size_t start = 0; start < length; ++start) {
+    std::vector<Step> walk = PreludeFor(start);
+    for (std::size_t i = 0; i < 2 * length; ++i) walk.push_back(Cycle()[(start + i) % length]);
+    for (const Kind& kind : kinds) {
+      SCOPED_TRACE(std::string(OperationName(kind.create)) + " from step " + std::to_string(start));
+      bool live = false;
+      for (std::size_t i = 0; i < walk.size(); ++i) {
+        const Step& step = walk[i];
+        const bool use = std::find(kind.uses.begin(), kind.uses.end(), step.operation) != kind.uses.end();
+        if (step.operation == kind.create && step.variant == Variant::kPresent) {
+          EXPECT_FALSE(live) << "step " << i;
+          live = true;
+        } else if (step.operation == kind.create || step.operation == kind.remove ||
+                   (use && step.variant == Variant::kPresent)) {
+          EXPECT_TRUE(live) << "step " << i;
+          if (step.operation == kind.remove) live = false;
+        } else if (use) {
+          EXPECT_FALSE(live) << "step " << i;
+        }
       }
     }
-    EXPECT_FALSE(live);
   }
+  // Starts spread over the whole cycle.
+  EXPECT_EQ(StartOf(0, 8), 0u);
+  EXPECT_EQ(StartOf(4, 8), length / 2);
+  EXPECT_LT(StartOf(255, 256), length);
 
   // Reads dominate; the serialised TPM gets a small share.
   int reads = 0, tpm = 0;
