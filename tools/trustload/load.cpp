@@ -319,10 +319,10 @@ struct Shared {
   Measurements& measurements;
   std::string runTag;
   Clock::time_point measureStart, end;
-  std::atomic<std::uint64_t> measuredIssued{0};
+  std::atomic<std::uint64_t> measuredSent{0};
   std::atomic<std::int64_t> lastMeasuredAnswer{0};  // ns since measureStart
   std::atomic<int> inFlight{0};
-  std::atomic<bool> closing{false};  // the run gave up waiting: issue nothing more
+  std::atomic<bool> closing{false};  // the run gave up waiting: send nothing more
   std::mutex mutex;
   std::condition_variable finished;
   int active = 0;
@@ -351,19 +351,19 @@ class Worker {
   void Close() { api_.reset(); }
 
  private:
-  // Issues the next call, or ends the worker.
+  // Sends the next call, or ends the worker.
   void Next() {
     for (;;) {
       if (shared_.closing.load()) return Finish();
       if (phase_ == Phase::kCleanup) {
-        if (!IssueCleanup()) return Finish();
+        if (!SendCleanup()) return Finish();
         return;
       }
       const auto now = Clock::now();
       phase_ = now < shared_.measureStart ? Phase::kWarmup : Phase::kMeasured;
       bool stop = now >= shared_.end;
       if (!stop && phase_ == Phase::kMeasured && shared_.settings.calls)
-        stop = shared_.measuredIssued.fetch_add(1) >= *shared_.settings.calls;
+        stop = shared_.measuredSent.fetch_add(1) >= *shared_.settings.calls;
       if (stop) {
         phase_ = Phase::kCleanup;
         if (provider_) leftovers_.emplace_back(Kind::kProvider, *provider_);
@@ -381,11 +381,11 @@ class Worker {
       } else {
         position_ = (position_ + 1) % Cycle().size();
       }
-      if (Issue(step)) return;
+      if (Send(step)) return;
       // The step needs an entry a failed call never made: the next one.
       if (phase_ == Phase::kMeasured) {
         shared_.measurements.skipped.fetch_add(1);
-        if (shared_.settings.calls) shared_.measuredIssued.fetch_sub(1);
+        if (shared_.settings.calls) shared_.measuredSent.fetch_sub(1);
       }
     }
   }
@@ -463,7 +463,7 @@ class Worker {
   // ---- The steps ----
 
   // False when the step cannot run (its entry does not exist).
-  bool Issue(const Step& step) {
+  bool Send(const Step& step) {
     const References& ref = shared_.references;
     const Variant variant = step.variant;
     switch (step.operation) {
@@ -813,7 +813,7 @@ class Worker {
   }
 
   // The next leftover deleted; false when none is left.
-  bool IssueCleanup() {
+  bool SendCleanup() {
     if (leftovers_.empty()) return false;
     const auto [kind, id] = leftovers_.back();
     leftovers_.pop_back();
@@ -872,14 +872,14 @@ Trustd::Result<Done> RunLoad(const RunSettings& settings, Measurements& measurem
   }
   if (shared.active > 0) {
     // Only when the client broke its own deadline. A worker answered just
-    // now may still be issuing its next call: give it a moment to see
+    // now may still be sending its next call: give it a moment to see
     // `closing` before its client goes.
     shared.closing.store(true);
     measurements.unanswered = static_cast<std::uint64_t>(std::max(0, shared.inFlight.load()));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   // Closing a client answers its calls still in flight; the workers then
-  // issue nothing more.
+  // send nothing more.
   for (auto& worker : workers) worker->Close();
   measurements.measuredSeconds = static_cast<double>(shared.lastMeasuredAnswer.load()) / 1e9;
   return R::Success(Done{});
