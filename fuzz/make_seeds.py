@@ -360,6 +360,28 @@ EVENTLOG = {
     "cut-in-header": event_log([0x000B], [])[:40],
 }
 
+# --- trustd_input: the whole input is a configuration file (or a token) ---------
+TRUSTD_INPUT = {
+    "minimal": '{"listen": [{"address": "127.0.0.1", "port": 8443}], "state_directory": "state"}',
+    "full": """{"listen": [{"address": "0.0.0.0", "port": 8443}, {"address": "::1", "port": 0}],
+ "tls": {"certificate_chain": "tls/server.pem", "private_key": "tls/server.key", "client_ca": "ca.pem",
+         "require_client_certificate": true},
+ "allow_plain_http": false, "token_file": "tokens", "roles": {"admin": ["*/*"], "reader": ["*/list", "*/get"]},
+ "tpms": [{"id": "tpm0", "tcti": "device:/dev/tpmrm0", "event_log": "/sys/log", "command_timeout_ms": 2500}],
+ "state_directory": "/var/lib/trustd", "reports_directory": "reports",
+ "trust_authority": {"hostname": "ta.example", "port": 443},
+ "limits": {"event_log_max_bytes": 65536, "report_max_bytes": 4096, "probe_timeout_ms": 100, "worker_threads": 2,
+            "io_threads": 1, "max_body_bytes": 8192, "max_connections": 16, "shutdown_grace_ms": 0},
+ "log_level": "debug"}""",
+    "unknown-key": '{"listen": [{"address": "127.0.0.1", "port": 1}], "state_directory": "s", "tsl": {}}',
+    "duplicate-tpm": '{"listen": [{"address": "127.0.0.1", "port": 1}], "state_directory": "s", '
+                     '"tpms": [{"id": "a", "tcti": "x"}, {"id": "a", "tcti": "y"}]}',
+    "empty-state-directory": '{"listen": [{"address": "127.0.0.1", "port": 1}], "state_directory": ""}',
+    "deep": "[" * 40 + "]" * 40,
+    "token": "eyJhbGciOiJFUzI1NiJ9.eyJzdWIiOiJoIn0.c2ln",
+    "token-alg-none": "eyJhbGciOiJub25lIn0.eyJzdWIiOiJoIn0.c2ln",
+}
+
 
 def write(target, seeds):
     directory = CORPUS / target
@@ -367,7 +389,7 @@ def write(target, seeds):
     for old in directory.glob("seed-*"):
         old.unlink()
     for name, data in seeds.items():
-        (directory / f"seed-{name}").write_bytes(data)
+        (directory / f"seed-{name}").write_bytes(data.encode() if isinstance(data, str) else data)
 
 
 if __name__ == "__main__":
@@ -380,4 +402,5 @@ if __name__ == "__main__":
     write("natural_json", NATURAL)
     write("lossless_json", LOSSLESS)
     write("eventlog", EVENTLOG)
+    write("trustd_input", TRUSTD_INPUT)
     road_dictionary()

@@ -7,6 +7,7 @@
 # dependencies are missing (as root, or through sudo).
 #
 #   fuzz/run.sh [seconds-per-target] [target...]     targets: format primitive check road natural_json lossless_json eventlog
+#                                                    trustd_input
 #
 # Environment (all optional):
 #   DRAL_FUZZ_BUILD_DIR  build directory                      (default <repo>/build-fuzz)
@@ -27,14 +28,16 @@ jobs=${DRAL_FUZZ_JOBS:-$(nproc)}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
-  echo "usage: fuzz/run.sh [seconds-per-target] [format|primitive|check|road|natural_json|lossless_json|eventlog...]" >&2
+  echo "usage: fuzz/run.sh [seconds-per-target] [format|primitive|check|road|natural_json|lossless_json|eventlog|trustd_input...]" >&2
   exit 2
 fi
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(format primitive check road natural_json lossless_json eventlog)
+[ ${#targets[@]} -gt 0 ] || targets=(format primitive check road natural_json lossless_json eventlog trustd_input)
 export ASAN_OPTIONS=${ASAN_OPTIONS-malloc_context_size=4}
 
-packages=(cmake ninja-build clang-14 libclang-rt-14-dev libboost1.81-dev libssl-dev python3)
+# The whole project is configured, trustd and trustctl included.
+packages=(cmake ninja-build clang-14 libclang-rt-14-dev libboost1.81-dev libssl-dev python3 libtss2-dev
+  libsqlite3-dev libcli11-dev libboost-json1.81-dev libboost-url1.81-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$package")

@@ -13,6 +13,7 @@
 
 #include "check_properties.hpp"
 #include "eventlog_properties.hpp"
+#include "trustd_input_properties.hpp"
 #include "format_properties.hpp"
 #include "lossless_json_properties.hpp"
 #include "natural_json_properties.hpp"
@@ -89,5 +90,6 @@ TEST(FuzzCorpusReplay, LosslessJson) {
 }
 
 TEST(FuzzCorpusReplay, EventLog) { Replay("eventlog", &DralFuzz::CheckEventLogCase); }
+TEST(FuzzCorpusReplay, TrustdInput) { Replay("trustd_input", &DralFuzz::CheckTrustdInputCase); }
 
 }  // namespace

@@ -37,6 +37,9 @@ class Reader {
     const json::value* value = Find(key);
     if (!value) return !required || Fail(Path(key) + ": required");
     if (!value->is_string()) return Fail(Path(key) + ": expected a string");
+    // What must be given must say something: an empty state directory would
+    // put the database in the working directory.
+    if (required && value->get_string().empty()) return Fail(Path(key) + ": must not be empty");
     out = std::string(value->get_string());
     return true;
   }

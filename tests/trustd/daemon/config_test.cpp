@@ -52,6 +52,8 @@ TEST(TrustdConfig, RefusesMistakesNamingWhere) {
        "$.listen[0].port"},
       {R"({"listen": [{"address": "127.0.0.1"}], "state_directory": "s"})", "$.listen[0].port: required"},
       {R"({"listen": [{"address": "127.0.0.1", "port": 1}]})", "$.state_directory: required"},
+      {R"({"listen": [{"address": "127.0.0.1", "port": 1}], "state_directory": ""})",
+       "$.state_directory: must not be empty"},
       {"{" + base + R"(, "tls": {"certificate_chain": "c"}})", "$.tls.private_key: required"},
       {"{" + base +
            R"(, "tls": {"certificate_chain": "c", "private_key": "k", "require_client_certificate": true}})",
