@@ -69,19 +69,19 @@ namespace Plain {
 TpmInfo MakeTpmInfo() {
   const TpmRecipe recipe;
   TpmInfo info;
-  info.majorVersion = recipe.majorVersion;
-  info.minorVersion = recipe.minorVersion;
+  info.major_version = recipe.majorVersion;
+  info.minor_version = recipe.minorVersion;
   info.active = recipe.active;
   info.manufacturer = recipe.manufacturer;
   info.model = recipe.model;
-  info.firmwareVersion = recipe.firmwareVersion;
+  info.firmware_version = recipe.firmwareVersion;
   const std::size_t sizes[] = {kSha256Bytes, kSha384Bytes};
   const HashAlgorithm algorithms[] = {HashAlgorithm::SHA256, HashAlgorithm::SHA384};
   for (std::size_t b = 0; b < 2; ++b) {
     PcrBank bank;
     bank.algorithm = algorithms[b];
     for (std::size_t r = 0; r < kRegistersPerBank; ++r) {
-      bank.pcrs.emplace(static_cast<long long>(r), RegisterBytes(b, r, sizes[b]));
+      bank.pcrs.emplace(static_cast<long long>(r), Bytes(RegisterBytes(b, r, sizes[b])));
     }
     info.banks.push_back(std::move(bank));
   }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dral/trusted_infrastructure/hardware/tpm.hpp>
@@ -60,24 +61,33 @@ enum class HashAlgorithm { SHA256, SHA384, SHA512, SM3_256 };
 enum class ProviderType { NATIVE, TRUST_AUTHORITY };
 enum class Health { NONE, OK, WARNING, ERROR };
 
+// Register contents: a type of its own so the JSON peer can carry them as
+// binary values rather than arrays of numbers.
+struct Bytes : std::vector<unsigned char> {
+  using std::vector<unsigned char>::vector;
+  Bytes() = default;
+  explicit Bytes(std::vector<unsigned char> bytes) : std::vector<unsigned char>(std::move(bytes)) {}
+};
+
+// Member names are the wire names, so every contestant carries the same keys.
 struct PcrBank {
   HashAlgorithm algorithm = HashAlgorithm::SHA256;
-  std::map<long long, std::vector<unsigned char>> pcrs;
+  std::map<long long, Bytes> pcrs;
 };
 
 struct TpmInfo {
-  long long majorVersion = 0;
-  long long minorVersion = 0;
+  long long major_version = 0;
+  long long minor_version = 0;
   bool active = false;
   std::optional<std::string> manufacturer;
   std::optional<std::string> model;
-  std::optional<std::string> firmwareVersion;
+  std::optional<std::string> firmware_version;
   std::vector<PcrBank> banks;
 };
 
 struct LocalizableMessage {
   std::string id;
-  std::string defaultMessage;
+  std::string default_message;
   std::vector<std::string> args;
   std::optional<std::string> localized;
 };

@@ -7,9 +7,9 @@ call) of each contestant, and, for the 10,000-element list, the peak of live
 bytes one conversion adds. Every figure comes from the one run this script
 starts; the raw Google Benchmark JSON can be kept with --json-out.
 
-Times are the best (minimum) of the repetitions, which run randomly
-interleaved so that a burst of load from other processes spreads over all
-contestants instead of hitting one; --stat median takes the median instead.
+Times are the median of the repetitions, which run randomly interleaved so
+that a burst of load from other processes spreads over all contestants
+instead of hitting one; --stat min takes the best instead.
 By default they are the process's CPU time (every thread's, so gRPC's
 server threads count), which a shared, loaded machine distorts least;
 --time real uses wall-clock time.
@@ -20,6 +20,11 @@ own repetitions; their table gives medians: wall-clock time per call (and
 process CPU time per call) for one client, calls per second for 8 client
 threads, and ours/gRPC for each. --transport only|none runs only them or
 leaves them out.
+
+The in-process call cases (call/...) run a second time pinned to one CPU:
+gRPC's server thread answers on the caller's CPU or on the other one, and
+the two placements differ by more than 2x on a two-CPU machine. Their rows
+appear free and pinned; the call targets are judged on the pinned reading.
 """
 
 import argparse
@@ -38,6 +43,12 @@ CONTESTANTS = [
     ("grpc_callback", "grpc-cb"),
 ]
 
+# Suffix of the in-process call cases' names in their pinned run.
+PINNED = "@pinned"
+PIN = ["taskset", "-c", "0"]
+# Allocation target of the list call: at most 20 per summary (1,000 of them).
+ALLOCS_PER_SUMMARY = ("allocs", 20 * 1000, "<=20 allocs per summary")
+
 # (row label, benchmark case prefix, target checks). A check is
 # (peer, bound, text): ours/peer must be at most `bound`, or strictly below
 # it when the text says "faster".
@@ -54,14 +65,18 @@ ROWS = [
      [("floor", 1.3, "<=1.3x floor"), ("nlohmann", 1.0, "faster than json")]),
     ("from value: 10,000 summaries", "from_value/summaries_10000",
      [("floor", 1.3, "<=1.3x floor"), ("nlohmann", 1.0, "faster than json")]),
-    ("call: TPM get", "call/tpm_get", [("grpc_sync", 0.2, "5x faster than grpc-sync")]),
-    ("call: providers list, 1,000", "call/providers_list_1000", [("grpc_sync", 1.0, "<=1x grpc-sync")]),
+    ("call: TPM get, free", "call/tpm_get", []),
+    ("call: TPM get, pinned", "call/tpm_get" + PINNED, [("grpc_sync", 0.2, "5x faster than grpc-sync")]),
+    ("call: providers list, 1,000, free", "call/providers_list_1000", []),
+    ("call: providers list, 1,000, pinned", "call/providers_list_1000" + PINNED,
+     [("grpc_sync", 1.0, "<=1x grpc-sync"), ALLOCS_PER_SUMMARY]),
     ("bind all 7 services (19 methods)", "bind/all_services", []),
     ("validate all 18 operation inputs", "validate/all_inputs", []),
 ]
+# (label, case prefix, peer whose peak ours must not exceed, or None).
 PEAK_ROWS = [
-    ("peak live bytes: to value, 10,000", "to_value/summaries_10000"),
-    ("peak live bytes: from value, 10,000", "from_value/summaries_10000"),
+    ("peak live bytes: to value, 10,000", "to_value/summaries_10000", "nlohmann"),
+    ("peak live bytes: from value, 10,000", "from_value/summaries_10000", None),
 ]
 
 
@@ -75,7 +90,7 @@ TRANSPORT_ROWS = [
     ("providers list 1,000, 8 clients", "providers_list_1000_x8", True, 1.0, "calls/s >= grpc"),
 ]
 TRANSPORT_SECURITY = [("plain", ""), ("TLS", "_tls")]
-TRANSPORT_MODES = [("free", []), ("pinned", ["taskset", "-c", "0"])]
+TRANSPORT_MODES = [("free", []), ("pinned", PIN)]
 
 
 def machine(ctx):
@@ -182,6 +197,10 @@ def table(results):
         ours = times["ours"]
         verdicts = []
         for peer, bound, text in checks:
+            if peer == "allocs":
+                a = cells["ours"]["allocs"] if cells["ours"] else None
+                verdicts.append("%s: %s" % (text, "n/a" if a is None else ("hit" if a <= bound else "miss")))
+                continue
             r = ratio(ours, times[peer])
             if r is None:
                 verdicts.append(text + ": n/a")
@@ -192,15 +211,19 @@ def table(results):
                     + [fmt_ratio(ratio(ours, times[k])) for k, _ in CONTESTANTS[1:]]
                     + [fmt_count(cells[k]["allocs"]) if cells[k] else "-" for k, _ in CONTESTANTS]
                     + ["; ".join(verdicts) or "-"])
-    for label, prefix in PEAK_ROWS:
+    for label, prefix, peer in PEAK_ROWS:
         cells = {key: results.get(prefix + "/" + key) for key, _ in CONTESTANTS}
         if not any(cells.values()):
             continue
         peaks = {k: (v["peak_bytes"] if v else None) for k, v in cells.items()}
+        verdict = "-"
+        if peer:
+            r = ratio(peaks["ours"], peaks[peer])
+            verdict = "<=%s: %s" % (dict(CONTESTANTS)[peer], "n/a" if r is None else ("hit" if r <= 1 else "miss"))
         rows.append([label]
                     + [fmt_bytes(peaks[k]) for k, _ in CONTESTANTS]
                     + [fmt_ratio(ratio(peaks["ours"], peaks[k])) for k, _ in CONTESTANTS[1:]]
-                    + ["-" for _ in CONTESTANTS] + ["-"])
+                    + ["-" for _ in CONTESTANTS] + [verdict])
     widths = [max(len(r[i]) for r in [head] + rows) for i in range(len(head))]
     lines = ["| " + " | ".join(c.ljust(w) for c, w in zip(head, widths)) + " |",
              "|" + "|".join("-" * (w + 2) for w in widths) + "|"]
@@ -283,7 +306,7 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser.add_argument("--binary", default=os.path.join(here, "..", "build-bench", "bench", "dral_bench"))
     parser.add_argument("--repetitions", type=int, default=5)
-    parser.add_argument("--stat", choices=["min", "median"], default="min")
+    parser.add_argument("--stat", choices=["min", "median"], default="median")
     parser.add_argument("--min-time", default="0.5", help="seconds per repetition (Google Benchmark)")
     parser.add_argument("--filter", help="Google Benchmark filter (regular expression)")
     parser.add_argument("--time", choices=["cpu", "real"], default="cpu")
@@ -307,6 +330,16 @@ def main():
     else:
         if args.transport != "only":
             data = run(binary, args, args.filter or "-^tcp/")
+            # The call cases again, pinned to one CPU; their names get a suffix.
+            if any(b.get("name", "").startswith("call/") for b in data.get("benchmarks", [])):
+                pinned = run(binary, args, "^call/", PIN)
+                for b in pinned.get("benchmarks", []):
+                    for key in ("name", "run_name"):
+                        if key in b:  # call/<case>/<contestant>... -> call/<case>@pinned/...
+                            parts = b[key].split("/")
+                            parts[1] += PINNED
+                            b[key] = "/".join(parts)
+                data.setdefault("benchmarks", []).extend(pinned.get("benchmarks", []))
             if args.json_out:
                 with open(args.json_out, "w") as f:
                     json.dump(data, f, indent=1)
