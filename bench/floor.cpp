@@ -13,38 +13,43 @@ using ::Tovri::Data::CompoundValue;
 using ::Tovri::Data::IntegerValue;
 using ::Tovri::Data::ListValue;
 using ::Tovri::Data::OptionalValue;
+using ::Tovri::Data::StaticName;
 using ::Tovri::Data::StringValue;
 using ::Tovri::Data::StructValue;
 using ::Tovri::Data::ValuePtr;
 
-// Names are built once, as hand-written code would keep them.
-const std::string kTpmInfoName = "com.corvane.morv.trusted_infrastructure.hardware.tpm.info";
-const std::string kPcrBankName = "com.corvane.morv.trusted_infrastructure.hardware.tpm.pcr_bank";
-const std::string kSummaryName = "com.corvane.morv.trusted_infrastructure.kms.providers.summary";
-const std::string kMessageName = "com.corvane.tovri.std.localizable_message";
-const std::string kMapEntryName = "map-entry";
-const std::string kUnknownFieldsName = "unknownFields";
+// Names are built once and never destroyed, as hand-written code would keep
+// them, so values refer to them (StaticName) instead of copying them.
+const std::string& kTpmInfoName =
+    *new std::string("com.corvane.morv.trusted_infrastructure.hardware.tpm.info");
+const std::string& kPcrBankName =
+    *new std::string("com.corvane.morv.trusted_infrastructure.hardware.tpm.pcr_bank");
+const std::string& kSummaryName =
+    *new std::string("com.corvane.morv.trusted_infrastructure.kms.providers.summary");
+const std::string& kMessageName = *new std::string("com.corvane.tovri.std.localizable_message");
+const std::string& kMapEntryName = *new std::string("map-entry");
+const std::string& kUnknownFieldsName = *new std::string("unknownFields");
 
-const std::string kMajorVersion = "major_version";
-const std::string kMinorVersion = "minor_version";
-const std::string kActive = "active";
-const std::string kManufacturer = "manufacturer";
-const std::string kModel = "model";
-const std::string kFirmwareVersion = "firmware_version";
-const std::string kBanks = "banks";
-const std::string kAlgorithm = "algorithm";
-const std::string kPcrs = "pcrs";
-const std::string kKey = "key";
-const std::string kValue = "value";
-const std::string kProvider = "provider";
-const std::string kAvailable = "available";
-const std::string kHealth = "health";
-const std::string kDetails = "details";
-const std::string kType = "type";
-const std::string kId = "id";
-const std::string kDefaultMessage = "default_message";
-const std::string kArgs = "args";
-const std::string kLocalized = "localized";
+const std::string& kMajorVersion = *new std::string("major_version");
+const std::string& kMinorVersion = *new std::string("minor_version");
+const std::string& kActive = *new std::string("active");
+const std::string& kManufacturer = *new std::string("manufacturer");
+const std::string& kModel = *new std::string("model");
+const std::string& kFirmwareVersion = *new std::string("firmware_version");
+const std::string& kBanks = *new std::string("banks");
+const std::string& kAlgorithm = *new std::string("algorithm");
+const std::string& kPcrs = *new std::string("pcrs");
+const std::string& kKey = *new std::string("key");
+const std::string& kValue = *new std::string("value");
+const std::string& kProvider = *new std::string("provider");
+const std::string& kAvailable = *new std::string("available");
+const std::string& kHealth = *new std::string("health");
+const std::string& kDetails = *new std::string("details");
+const std::string& kType = *new std::string("type");
+const std::string& kId = *new std::string("id");
+const std::string& kDefaultMessage = *new std::string("default_message");
+const std::string& kArgs = *new std::string("args");
+const std::string& kLocalized = *new std::string("localized");
 
 // --- writing ----------------------------------------------------------------
 
@@ -58,47 +63,48 @@ void WriteBack(const ::Tovri::Data::BaseNative& native, StructValue& out) {
 }
 
 ValuePtr BankValue(const PcrBank& bank) {
-  auto value = StructValue::GetInstance(kPcrBankName);
-  value->SetField(kAlgorithm, StringValue::GetInstance(bank.algorithm.ToString()));
+  auto value = StructValue::GetInstance(StaticName(kPcrBankName), 2);
+  value->SetField(StaticName(kAlgorithm), StringValue::GetInstance(bank.algorithm.ToString()));
   auto pcrs = ListValue::GetInstance(ListValue::kMapKind);
   for (const auto& pcr : bank.pcrs) {
-    auto entry = StructValue::GetInstance(kMapEntryName);
-    entry->SetField(kKey, IntegerValue::GetInstance(pcr.first));
-    entry->SetField(kValue, BlobValue::GetInstance(pcr.second));
+    auto entry = StructValue::GetInstance(StaticName(kMapEntryName), 2);
+    entry->SetField(StaticName(kKey), IntegerValue::GetInstance(pcr.first));
+    entry->SetField(StaticName(kValue), BlobValue::GetInstance(pcr.second));
     pcrs->Append(std::move(entry));
   }
-  value->SetField(kPcrs, std::move(pcrs));
+  value->SetField(StaticName(kPcrs), std::move(pcrs));
   WriteBack(bank, *value);
   return value;
 }
 
 ValuePtr MessageValue(const LocalizableMessage& message) {
-  auto value = StructValue::GetInstance(kMessageName);
-  value->SetField(kId, StringValue::GetInstance(message.id));
-  value->SetField(kDefaultMessage, StringValue::GetInstance(message.defaultMessage));
+  auto value = StructValue::GetInstance(StaticName(kMessageName), 4);
+  value->SetField(StaticName(kId), StringValue::GetInstance(message.id));
+  value->SetField(StaticName(kDefaultMessage), StringValue::GetInstance(message.defaultMessage));
   auto args = ListValue::GetInstance(ListValue::kListKind);
   for (const std::string& arg : message.args) args->Append(StringValue::GetInstance(arg));
-  value->SetField(kArgs, std::move(args));
-  value->SetField(kLocalized, OptionalString(message.localized));
+  value->SetField(StaticName(kArgs), std::move(args));
+  value->SetField(StaticName(kLocalized), OptionalString(message.localized));
   return value;
 }
 
 ValuePtr SummaryValue(const Summary& summary) {
-  auto value = StructValue::GetInstance(kSummaryName);
-  value->SetField(kProvider, StringValue::GetInstance(summary.provider));
-  value->SetField(kAvailable, BooleanValue::GetInstance(summary.available));
-  value->SetField(kHealth, summary.health ? OptionalValue::GetInstance(
-                                                StringValue::GetInstance(summary.health->ToString()))
-                                          : OptionalValue::GetInstance());
+  auto value = StructValue::GetInstance(StaticName(kSummaryName), 5);
+  value->SetField(StaticName(kProvider), StringValue::GetInstance(summary.provider));
+  value->SetField(StaticName(kAvailable), BooleanValue::GetInstance(summary.available));
+  value->SetField(StaticName(kHealth),
+                  summary.health
+                      ? OptionalValue::GetInstance(StringValue::GetInstance(summary.health->ToString()))
+                      : OptionalValue::GetInstance());
   auto details = ListValue::GetInstance(ListValue::kListKind);
   for (const auto& message : summary.details) {
     if (!message) return nullptr;
     details->Append(MessageValue(*message));
   }
-  value->SetField(kDetails, std::move(details));
-  value->SetField(kType, summary.type
-                             ? OptionalValue::GetInstance(StringValue::GetInstance(summary.type->ToString()))
-                             : OptionalValue::GetInstance());
+  value->SetField(StaticName(kDetails), std::move(details));
+  value->SetField(StaticName(kType), summary.type ? OptionalValue::GetInstance(
+                                                        StringValue::GetInstance(summary.type->ToString()))
+                                                  : OptionalValue::GetInstance());
   WriteBack(summary, *value);
   return value;
 }
@@ -190,7 +196,7 @@ void CollectExtras(const CompoundValue& value, std::size_t found, const std::str
     bool known = false;
     for (const std::string* name : declared) known = known || *name == field.first;
     if (known) continue;
-    if (!holder) holder = StructValue::GetInstance(kUnknownFieldsName);
+    if (!holder) holder = StructValue::GetInstance(StaticName(kUnknownFieldsName), 0);
     holder->SetField(field.first, field.second);
   }
 }
@@ -252,24 +258,26 @@ bool ReadSummary(const ValuePtr& value, Summary& out) {
 }  // namespace
 
 ValuePtr ToValue(const TpmInfo& info) {
-  auto value = StructValue::GetInstance(kTpmInfoName);
-  value->SetField(kMajorVersion, IntegerValue::GetInstance(info.majorVersion));
-  value->SetField(kMinorVersion, IntegerValue::GetInstance(info.minorVersion));
-  value->SetField(kActive, BooleanValue::GetInstance(info.active));
-  value->SetField(kManufacturer, OptionalString(info.manufacturer));
-  value->SetField(kModel, OptionalString(info.model));
-  value->SetField(kFirmwareVersion, OptionalString(info.firmwareVersion));
+  ::Tovri::Data::ValueArenaScope arena;  // as the adapters do
+  auto value = StructValue::GetInstance(StaticName(kTpmInfoName), 7);
+  value->SetField(StaticName(kMajorVersion), IntegerValue::GetInstance(info.majorVersion));
+  value->SetField(StaticName(kMinorVersion), IntegerValue::GetInstance(info.minorVersion));
+  value->SetField(StaticName(kActive), BooleanValue::GetInstance(info.active));
+  value->SetField(StaticName(kManufacturer), OptionalString(info.manufacturer));
+  value->SetField(StaticName(kModel), OptionalString(info.model));
+  value->SetField(StaticName(kFirmwareVersion), OptionalString(info.firmwareVersion));
   auto banks = ListValue::GetInstance(ListValue::kListKind);
   for (const auto& bank : info.banks) {
     if (!bank) return nullptr;
     banks->Append(BankValue(*bank));
   }
-  value->SetField(kBanks, std::move(banks));
+  value->SetField(StaticName(kBanks), std::move(banks));
   WriteBack(info, *value);
   return value;
 }
 
 ValuePtr ToValue(const SummaryList& summaries) {
+  ::Tovri::Data::ValueArenaScope arena;  // as the adapters do
   auto list = ListValue::GetInstance(ListValue::kListKind);
   for (const auto& summary : summaries) {
     if (!summary) return nullptr;

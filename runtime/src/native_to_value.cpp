@@ -8,6 +8,8 @@ namespace Data {
 bool NativeToValueAdapter::Adapt(const NativeConstPtr& source, Method method, const Destination& destination,
                                  std::list<BaseMessage>& messages, const L10n::RequestLocalizer& localizer) {
   const std::size_t before = messages.size();
+  // The whole tree from one arena (see value_arena.hpp).
+  ValueArenaScope arena;
   WorkList work(localizer);
   method(source, destination, work, messages);
   while (!work.empty()) {
@@ -22,14 +24,33 @@ void NativeToValueAdapter::AppendUnsetField(std::list<BaseMessage>& messages, co
   messages.push_back(Message<CoreTag>(MessageIds::kUnsetNonOptional, typeName));
 }
 
-NativeToValueAdapter::CompoundHelper<StructValue>::CompoundHelper(const std::string& name,
+const std::string* NativeToValueAdapter::StaticNames(const std::string_view* names, std::size_t count) {
+  auto* texts = new std::string[count];  // never destroyed: values refer to them
+  for (std::size_t i = 0; i < count; ++i) texts[i] = std::string(names[i]);
+  return texts;
+}
+
+const NativeToValueAdapter::MapEntryNames& NativeToValueAdapter::GetMapEntryNames() {
+  static const MapEntryNames* const names =
+      new MapEntryNames{StaticName(*new std::string("map-entry")), StaticName(*new std::string("key")),
+                        StaticName(*new std::string("value"))};
+  return *names;
+}
+
+NativeToValueAdapter::CompoundHelper<StructValue>::CompoundHelper(StaticName name,
                                                                   const Destination& destination,
                                                                   WorkList& work)
-    : value_(StructValue::GetInstance(name)), work_(&work) {
+    : value_(StructValue::GetInstance(name, 0)), work_(&work) {
   *destination = value_;
 }
 
 void NativeToValueAdapter::CompoundHelper<StructValue>::AddField(std::string_view name,
+                                                                 const NativeConstPtr& member,
+                                                                 Method method) {
+  work_->push_back(Entry{member, method, value_->ReserveField(name)});
+}
+
+void NativeToValueAdapter::CompoundHelper<StructValue>::AddField(StaticName name,
                                                                  const NativeConstPtr& member,
                                                                  Method method) {
   work_->push_back(Entry{member, method, value_->ReserveField(name)});

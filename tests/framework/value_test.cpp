@@ -1,8 +1,12 @@
 #include <tovri/core/value.hpp>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <iterator>
 #include <sstream>
+#include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <boost/optional/optional_io.hpp>
@@ -164,6 +168,75 @@ TEST(FwCompound, SlotsStayPutWhileContainersGrow) {
   EXPECT_EQ(s->FindField("m"), *slot);
   EXPECT_EQ(s->ReserveField("m"), slot);
   EXPECT_EQ(s->GetFields().begin()->first, "f0");  // byte order of names
+}
+
+TEST(FwCompound, FieldsReadInByteOrderHoweverTheyWereAdded) {
+  // Around the size where look-up switches from a scan to a binary search,
+  // with names given as copies (of texts that die at once) and as static
+  // texts, in shuffled order; one slot reserved and never filled.
+  static const std::string& kStatic = *new std::string("m-static");
+  for (int count : {1, 8, 9, 40}) {
+    auto s = StructValue::GetInstance(StaticName(kStatic), 3);
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) names.push_back("f" + std::to_string((i * 7) % count));
+    for (const std::string& name : names) s->SetField(std::string(name), Str(name));
+    s->SetField(StaticName(kStatic), Int(1));
+    s->ReserveField("a-empty");
+    std::sort(names.begin(), names.end());
+    names.insert(names.begin(), "a-empty");
+    names.insert(std::upper_bound(names.begin(), names.end(), kStatic), kStatic);
+    const auto& fields = s->GetFields();
+    ASSERT_EQ(fields.size(), names.size()) << count;
+    std::size_t i = 0;
+    for (const auto& [name, value] : fields) EXPECT_EQ(name, names[i++]) << count;
+    for (const std::string& name : names) {
+      ASSERT_NE(fields.find(name), fields.end()) << name;
+      EXPECT_EQ(fields.find(name)->first, name);
+    }
+    EXPECT_EQ(fields.find("f"), fields.end());
+    EXPECT_EQ(fields.count("zz"), 0u);
+    EXPECT_EQ(fields.at("a-empty"), nullptr);
+    EXPECT_THROW(fields.at("zz"), std::out_of_range);
+    EXPECT_EQ(&s->GetName(), &kStatic);  // referred to, not copied
+    EXPECT_EQ(std::prev(fields.rend())->first, "a-empty");
+  }
+}
+
+TEST(FwArena, ValuesOutliveTheirScopeAndDieOnAnyThread) {
+  ValuePtr kept;
+  std::vector<ValuePtr> halves[2];
+  {
+    ValueArenaScope scope;
+    {
+      ValueArenaScope inner;  // served by the outer arena
+      auto list = ListValue::GetInstance();
+      for (int i = 0; i < 2000; ++i) {  // several blocks' worth
+        auto s = StructValue::GetInstance("com.example.item-with-a-long-name");
+        s->SetField("index", Int(1000 + i));
+        s->SetField("secret", DataValue::Create(SecretString("hunter2-" + std::to_string(i))));
+        halves[i % 2].push_back(s);
+        list->Append(std::move(s));
+      }
+      list->Append(BlobValue::GetInstance(Blob(64 * 1024, 0xab)));  // too large for a block: heap
+      kept = list;
+    }
+  }
+  // The scope is gone; the values are intact, and their last owners drop
+  // them on two other threads at once.
+  const auto& elements = static_cast<const ListValue&>(*kept).GetElements();
+  ASSERT_EQ(elements.size(), 2001u);
+  EXPECT_EQ(static_cast<const CompoundValue&>(*elements[1999]).GetName(),
+            "com.example.item-with-a-long-name");
+  EXPECT_EQ(static_cast<const BlobValue&>(*elements[2000]).GetValue().size(), 64u * 1024);
+  kept.reset();
+  std::thread a([&] { halves[0].clear(); });
+  std::thread b([&] { halves[1].clear(); });
+  a.join();
+  b.join();
+  // Outside any scope values come from the heap and behave the same.
+  auto s = StructValue::GetInstance("plain");
+  s->SetField("x", Int(1));
+  EXPECT_TRUE(Equal(*s->FindField("x"), *Int(1)));
 }
 
 TEST(FwEquality, ComparesWholeTrees) {

@@ -71,14 +71,14 @@ bool ReadMessage(const DataValue* value, ErrorMessage& out) {
 }  // namespace
 
 std::shared_ptr<ErrorValue> ErrorValue::GetInstance(const std::string& id) {
-  auto error = std::make_shared<ErrorValue>(id);
+  auto error = Detail::MakeValue<ErrorValue>(id);
   error->SetField(kMessagesField, ListValue::GetInstance(ListValue::kListKind));
   return error;
 }
 
 std::shared_ptr<ErrorValue> ErrorValue::Create(const std::string& id,
                                                const std::list<BaseMessage>& messages) {
-  auto error = std::make_shared<ErrorValue>(id);
+  auto error = Detail::MakeValue<ErrorValue>(id);
   auto list = ListValue::GetInstance(ListValue::kListKind);
   for (const BaseMessage& message : messages) list->Append(MessageValue(message, boost::none));
   error->SetField(kMessagesField, std::move(list));
@@ -87,7 +87,7 @@ std::shared_ptr<ErrorValue> ErrorValue::Create(const std::string& id,
 
 std::shared_ptr<ErrorValue> ErrorValue::Create(const std::string& id,
                                                const std::vector<ErrorMessage>& messages) {
-  auto error = std::make_shared<ErrorValue>(id);
+  auto error = Detail::MakeValue<ErrorValue>(id);
   auto list = ListValue::GetInstance(ListValue::kListKind);
   for (const ErrorMessage& message : messages) list->Append(MessageValue(message.message, message.localized));
   error->SetField(kMessagesField, std::move(list));
@@ -140,7 +140,7 @@ std::shared_ptr<const ErrorValue> NativeErrorHelper::GetError(const std::shared_
     localizedList->Append(element);
   }
   if (!changed) return source;
-  auto result = std::make_shared<ErrorValue>(source->GetId());
+  auto result = Detail::MakeValue<ErrorValue>(source->GetId());
   for (const auto& [name, field] : source->GetFields()) result->SetField(name, field);
   result->SetField(kMessagesField, std::move(localizedList));
   return result;

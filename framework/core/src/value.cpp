@@ -1,6 +1,10 @@
 #include <tovri/core/value.hpp>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <stdexcept>
 #include <utility>
 
 #include "core_messages.hpp"
@@ -87,6 +91,135 @@ class ContainerTeardown {
   static constexpr std::size_t kInitialCapacity = 32;
 };
 
+// --- field lists -------------------------------------------------------------
+
+namespace {
+
+template <class T>
+T* NewArray(std::size_t n) {
+  return static_cast<T*>(Detail::AllocateValueMemory(n * sizeof(T)));
+}
+
+}  // namespace
+
+// Fields in insertion order, then the order array of all fields so far.
+// Blocks grow by doubling; an older block keeps its fields (their addresses
+// were handed out) and only its order array goes unused.
+struct FieldList::Block {
+  Block* previous;
+  std::uint32_t used;
+  std::uint32_t capacity;
+  ValueField* fields() noexcept { return reinterpret_cast<ValueField*>(this + 1); }
+  ValueField** order() noexcept { return reinterpret_cast<ValueField**>(fields() + capacity); }
+};
+
+// Copies of names, constructed in place in chunks.
+struct FieldList::Names {
+  Names* previous;
+  std::uint32_t used;
+  std::uint32_t capacity;
+  std::string* texts() noexcept { return reinterpret_cast<std::string*>(this + 1); }
+};
+
+FieldList::~FieldList() {
+  for (Block* block = block_; block;) {
+    Block* previous = block->previous;
+    for (std::uint32_t i = 0; i < block->used; ++i) block->fields()[i].~ValueField();
+    Detail::FreeValueMemory(block);
+    block = previous;
+  }
+  for (Names* names = names_; names;) {
+    Names* previous = names->previous;
+    for (std::uint32_t i = 0; i < names->used; ++i) names->texts()[i].~basic_string();
+    Detail::FreeValueMemory(names);
+    names = previous;
+  }
+}
+
+std::size_t FieldList::LowerBound(std::string_view name) const noexcept {
+  std::size_t low = 0;
+  std::size_t high = size_;
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    if (std::string_view(order_[middle]->first) < name) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return low;
+}
+
+FieldList::const_iterator FieldList::FindSorted(std::string_view name) const noexcept {
+  const std::size_t at = LowerBound(name);
+  return at < size_ && order_[at]->first == name ? const_iterator(order_ + at) : end();
+}
+
+const ValuePtr& FieldList::at(std::string_view name) const {
+  const auto it = find(name);
+  if (it == end()) throw std::out_of_range("no field " + std::string(name));
+  return it->second;
+}
+
+const std::string& FieldList::Keep(std::string_view text) {
+  if (!names_ || names_->used == names_->capacity) {
+    const std::uint32_t capacity = names_ ? names_->capacity * 2 : 2;
+    auto* names =
+        static_cast<Names*>(Detail::AllocateValueMemory(sizeof(Names) + capacity * sizeof(std::string)));
+    names->previous = names_;
+    names->used = 0;
+    names->capacity = capacity;
+    names_ = names;
+  }
+  std::string* kept = new (&names_->texts()[names_->used]) std::string(text);
+  ++names_->used;
+  return *kept;
+}
+
+ValuePtr* FieldList::Insert(std::size_t position, const std::string& name) {
+  if (!block_ || block_->used == block_->capacity) {
+    std::size_t capacity = block_ ? size_ : (expected_ ? expected_ : 4);
+    if (capacity < 2) capacity = 2;
+    const std::size_t total = size_ + capacity;
+    auto* block = static_cast<Block*>(Detail::AllocateValueMemory(
+        sizeof(Block) + capacity * sizeof(ValueField) + total * sizeof(ValueField*)));
+    block->previous = block_;
+    block->used = 0;
+    block->capacity = static_cast<std::uint32_t>(capacity);
+    if (block_) std::memcpy(block->order(), order_, size_ * sizeof(ValueField*));
+    block_ = block;
+    order_ = block->order();
+  }
+  ValueField* field = new (&block_->fields()[block_->used]) ValueField{name, nullptr};
+  ++block_->used;
+  ValueField** order = order_;
+  std::memmove(order + position + 1, order + position, (size_ - position) * sizeof(ValueField*));
+  order[position] = field;
+  ++size_;
+  return &field->second;
+}
+
+ValuePtr* FieldList::Reserve(std::string_view name) {
+  const std::size_t at = LowerBound(name);
+  if (at < size_ && order_[at]->first == name) return &order_[at]->second;
+  return Insert(at, Keep(name));
+}
+
+ValuePtr* FieldList::Reserve(StaticName name) {
+  const std::string& text = name.Text();
+  const std::size_t at = LowerBound(text);
+  if (at < size_ && order_[at]->first == text) return &order_[at]->second;
+  return Insert(at, text);
+}
+
+void FieldList::ReleaseChildren(std::vector<ValuePtr>& out) noexcept {
+  // Only growing `out` can fail, under memory exhaustion, which ends the
+  // process (noexcept).
+  for (std::size_t i = 0; i < size_; ++i) {
+    if (order_[i]->second) out.push_back(std::move(order_[i]->second));
+  }
+}
+
 // --- compound values -------------------------------------------------------
 
 CompoundValue::~CompoundValue() { ContainerTeardown::Run(*this); }
@@ -94,7 +227,7 @@ CompoundValue::~CompoundValue() { ContainerTeardown::Run(*this); }
 bool CompoundValue::GetField(std::string_view name, ValuePtr& out, std::list<BaseMessage>& messages) const {
   auto it = fields_.find(name);
   if (it == fields_.end() || !it->second) {
-    messages.push_back(Core::MakeCoreMessage(Core::Ids::kFieldMissing, {name_, std::string(name)}));
+    messages.push_back(Core::MakeCoreMessage(Core::Ids::kFieldMissing, {*name_, std::string(name)}));
     return false;
   }
   out = it->second;
@@ -111,37 +244,38 @@ const ValuePtr* CompoundValue::FindSlot(std::string_view name) const noexcept {
   return it == fields_.end() ? nullptr : &it->second;
 }
 
-void CompoundValue::SetField(const std::string& name, ValuePtr value) { fields_[name] = std::move(value); }
-
-ValuePtr* CompoundValue::ReserveField(std::string_view name) {
-  auto it = fields_.lower_bound(name);
-  if (it == fields_.end() || it->first != name) it = fields_.emplace_hint(it, std::string(name), nullptr);
-  return &it->second;
+void CompoundValue::SetField(std::string_view name, ValuePtr value) {
+  *fields_.Reserve(name) = std::move(value);
 }
 
-void CompoundValue::ReleaseChildren(std::vector<ValuePtr>& out) noexcept {
-  // Only growing `out` can fail, under memory exhaustion, which ends the
-  // process (noexcept).
-  for (auto& field : fields_) {
-    if (field.second) out.push_back(std::move(field.second));
-  }
-  fields_.clear();
+void CompoundValue::SetField(StaticName name, ValuePtr value) { *fields_.Reserve(name) = std::move(value); }
+
+ValuePtr* CompoundValue::ReserveField(std::string_view name) { return fields_.Reserve(name); }
+
+ValuePtr* CompoundValue::ReserveField(StaticName name) { return fields_.Reserve(name); }
+
+void CompoundValue::ReleaseChildren(std::vector<ValuePtr>& out) noexcept { fields_.ReleaseChildren(out); }
+
+using Detail::MakeValue;
+
+std::shared_ptr<StructValue> StructValue::GetInstance(std::string_view name) {
+  return MakeValue<StructValue>(name);
 }
 
-std::shared_ptr<StructValue> StructValue::GetInstance(const std::string& name) {
-  return std::make_shared<StructValue>(name);
+std::shared_ptr<StructValue> StructValue::GetInstance(StaticName name, std::size_t fields) {
+  return MakeValue<StructValue>(name, fields);
 }
 
-std::shared_ptr<DynamicStructValue> DynamicStructValue::GetInstance(const std::string& name) {
-  return std::make_shared<DynamicStructValue>(name);
+std::shared_ptr<DynamicStructValue> DynamicStructValue::GetInstance(std::string_view name) {
+  return MakeValue<DynamicStructValue>(name);
 }
 
 // --- optional and list -------------------------------------------------------
 
-std::shared_ptr<OptionalValue> OptionalValue::GetInstance() { return std::make_shared<OptionalValue>(); }
+std::shared_ptr<OptionalValue> OptionalValue::GetInstance() { return MakeValue<OptionalValue>(); }
 
 std::shared_ptr<OptionalValue> OptionalValue::GetInstance(ValuePtr content) {
-  auto optional = std::make_shared<OptionalValue>();
+  auto optional = MakeValue<OptionalValue>();
   optional->value() = std::move(content);
   return optional;
 }
@@ -153,7 +287,26 @@ void OptionalValue::ReleaseChildren(std::vector<ValuePtr>& out) noexcept {
   content_.reset();
 }
 
-std::shared_ptr<ListValue> ListValue::GetInstance(int kind) { return std::make_shared<ListValue>(kind); }
+ValuePtr* ValueSlots::NewBlock(std::size_t slots) {
+  ValuePtr* block = NewArray<ValuePtr>(slots);
+  for (std::size_t i = 0; i < slots; ++i) new (&block[i]) ValuePtr();
+  return block;
+}
+
+void ValueSlots::DeleteBlock(ValuePtr* block, std::size_t slots) noexcept {
+  for (std::size_t i = 0; i < slots; ++i) block[i].~ValuePtr();
+  Detail::FreeValueMemory(block);
+}
+
+void ValueSlots::clear() noexcept {
+  for (std::size_t b = 0; b < more_.size(); ++b) DeleteBlock(more_[b], kFirstBlock << (b + 1));
+  more_.clear();
+  if (first_) DeleteBlock(first_, kFirstBlock);
+  first_ = nullptr;
+  size_ = 0;
+}
+
+std::shared_ptr<ListValue> ListValue::GetInstance(int kind) { return MakeValue<ListValue>(kind); }
 
 ListValue::~ListValue() { ContainerTeardown::Run(*this); }
 
@@ -191,11 +344,11 @@ std::shared_ptr<const IntegerValue> IntegerValue::GetInstance(long long value) {
     return integers;
   }();
   if (value >= 0 && value < kSharedIntegers) return table[value];
-  return std::make_shared<const IntegerValue>(value);
+  return MakeValue<IntegerValue>(value);
 }
 
 std::shared_ptr<const DoubleValue> DoubleValue::GetInstance(double value) {
-  return std::make_shared<const DoubleValue>(value);
+  return MakeValue<DoubleValue>(value);
 }
 
 std::shared_ptr<const BooleanValue> BooleanValue::GetInstance(bool value) {
@@ -206,15 +359,15 @@ std::shared_ptr<const BooleanValue> BooleanValue::GetInstance(bool value) {
 }
 
 std::shared_ptr<const BlobValue> BlobValue::GetInstance(Blob value) {
-  return std::make_shared<const BlobValue>(std::move(value));
+  return MakeValue<BlobValue>(std::move(value));
 }
 
 std::shared_ptr<const StringValue> StringValue::GetInstance(std::string value) {
-  return std::make_shared<const StringValue>(std::move(value));
+  return MakeValue<StringValue>(std::move(value));
 }
 
 std::shared_ptr<const SecretValue> SecretValue::GetInstance(SecretString value) {
-  return std::make_shared<const SecretValue>(std::move(value));
+  return MakeValue<SecretValue>(std::move(value));
 }
 
 // --- structural equality -----------------------------------------------------

@@ -384,7 +384,7 @@ class Reader {
       return true;
     }
     if (tag == "optional") {
-      auto optional = std::make_shared<Data::OptionalValue>();
+      auto optional = Data::Detail::MakeValue<Data::OptionalValue>();
       *slot = optional;
       OpenContainer open;
       open.optional = optional.get();
@@ -412,15 +412,15 @@ class Reader {
       const bool isStruct = tag == "struct";
       const bool isDynamic = tag == "dynamic";
       if (!Next() || !next_->is_string()) return Fail("a name");
-      std::string name(next_->get_string().data(), next_->get_string().size());
+      const std::string_view name(next_->get_string().data(), next_->get_string().size());
       OpenContainer open;
       if (!NextCount(open.remaining)) return false;
       if (isStruct) {
-        open.compound = std::make_shared<Data::StructValue>(std::move(name));
+        open.compound = Data::Detail::MakeValue<Data::StructValue>(name, open.remaining);
       } else if (isDynamic) {
-        open.compound = std::make_shared<Data::DynamicStructValue>(std::move(name));
+        open.compound = Data::Detail::MakeValue<Data::DynamicStructValue>(name);
       } else {
-        open.compound = std::make_shared<Data::ErrorValue>(std::move(name));
+        open.compound = Data::Detail::MakeValue<Data::ErrorValue>(name);
       }
       *slot = open.compound;
       return Open(std::move(open));
@@ -557,6 +557,7 @@ ValuePtr ValueFromJson(const json::value& node, const JsonLimits& limits, std::s
     error = "malformed lossless value: expected a JSON array of items";
     return nullptr;
   }
+  Data::ValueArenaScope arena;  // the whole tree from one arena
   return Reader(*items, limits, error).Run();
 }
 

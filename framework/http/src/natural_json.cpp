@@ -621,6 +621,7 @@ BaseMessage Internal(const char* what) {
 NaturalValue ReadNatural(std::string_view text, const DataDefinition& definition,
                          const NaturalLimits& limits) {
   NaturalValue result;
+  Data::ValueArenaScope arena;  // the whole tree from one arena
   try {
     if (text.size() > limits.maxBytes) {
       result.messages.push_back(Message("tovri.http.natural.too.large",

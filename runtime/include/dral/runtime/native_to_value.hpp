@@ -100,6 +100,12 @@ class NativeToValueAdapter {
 
  private:
   static void AppendUnsetField(std::list<BaseMessage>& messages, const std::string& typeName);
+  // Copies of `count` names that are never destroyed.
+  static const std::string* StaticNames(const std::string_view* names, std::size_t count);
+  struct MapEntryNames {
+    StaticName entry, key, value;
+  };
+  static const MapEntryNames& GetMapEntryNames();
 };
 
 // Builds the structure value of one native structure: created and linked
@@ -107,7 +113,7 @@ class NativeToValueAdapter {
 template <>
 class NativeToValueAdapter::CompoundHelper<StructValue> {
  public:
-  CompoundHelper(const std::string& name, const Destination& destination, WorkList& work);
+  CompoundHelper(StaticName name, const Destination& destination, WorkList& work);
 
   // Lists the fields of `object` into the value: a standard structure
   // through its table, any other through its AdapterHelper.
@@ -124,7 +130,12 @@ class NativeToValueAdapter::CompoundHelper<StructValue> {
   // undeclared fields `object` holds.
   template <class T, class... Fields>
   void AddTable(const T* object, const FieldTable<Fields...>& table) {
-    table.ForEach([&](const auto& field) { AddField(field.wire, &(object->*field.member)); });
+    // The wire names as texts that live as long as the program, made once
+    // per table, so values refer to them instead of copying them.
+    static const std::string* const names = StaticNames(table.names.data(), table.names.size());
+    value_->ExpectFields(sizeof...(Fields));
+    std::size_t index = 0;
+    table.ForEach([&](const auto& field) { AddField(StaticName(names[index++]), &(object->*field.member)); });
     if constexpr (IsNativeStructure<T>::value) BaseNative::AdapterHelper::AddUnknownFields(*object, value_);
   }
 
@@ -134,7 +145,12 @@ class NativeToValueAdapter::CompoundHelper<StructValue> {
   void AddField(std::string_view name, const X* member) {
     AddField(name, NativeConstPtr(member), AdaptMethod<X>::Get(member));
   }
+  template <class X>
+  void AddField(StaticName name, const X* member) {
+    AddField(name, NativeConstPtr(member), AdaptMethod<X>::Get(member));
+  }
   void AddField(std::string_view name, const NativeConstPtr& member, Method method);
+  void AddField(StaticName name, const NativeConstPtr& member, Method method);
 
   // The structure value under construction.
   std::shared_ptr<StructValue>& GetValue() noexcept { return value_; }
@@ -181,7 +197,9 @@ struct NativeToValueAdapter::AdaptMethod {
 template <class T>
 void NativeToValueAdapter::StructMethod(const NativeConstPtr& source, const Destination& destination,
                                         WorkList& work, std::list<BaseMessage>&) {
-  CompoundHelper<StructValue> helper(TypeInfo<T>::name(), destination, work);
+  static const std::string& name =
+      *new std::string(TypeInfo<T>::name());  // never destroyed: values refer to it
+  CompoundHelper<StructValue> helper(StaticName(name), destination, work);
   helper.AddFields(source.As<T>());
 }
 
@@ -229,10 +247,11 @@ void NativeToValueAdapter::MapBeginMethod(const NativeConstPtr& source, const De
   *destination = list;
   const Method keyMethod = AdaptMethod<Key>::Get();
   const Method valueMethod = AdaptMethod<Mapped>::Get();
+  const MapEntryNames& names = GetMapEntryNames();
   for (const auto& item : map) {
-    std::shared_ptr<StructValue> entry = StructValue::GetInstance("map-entry");
-    work.push_back(Entry{&item.first, keyMethod, entry->ReserveField("key")});
-    work.push_back(Entry{&item.second, valueMethod, entry->ReserveField("value")});
+    std::shared_ptr<StructValue> entry = StructValue::GetInstance(names.entry, 2);
+    work.push_back(Entry{&item.first, keyMethod, entry->ReserveField(names.key)});
+    work.push_back(Entry{&item.second, valueMethod, entry->ReserveField(names.value)});
     list->Append(std::move(entry));
   }
 }

@@ -29,6 +29,7 @@
 #include <tovri/core/message.hpp>
 #include <tovri/core/result_types.hpp>
 #include <tovri/core/secret_string.hpp>
+#include <tovri/core/value_arena.hpp>
 
 namespace Tovri {
 namespace Data {
@@ -204,12 +205,123 @@ class ContainerValue : public DataValue {
   friend class ContainerTeardown;
 };
 
+// Text that lives as long as the program, such as a name in a generated
+// table: a value refers to it instead of keeping a copy. Make one only from
+// a std::string that is never destroyed (for example a function-local
+// `static const std::string& name = *new std::string(...)`).
+class StaticName {
+ public:
+  explicit constexpr StaticName(const std::string& text) noexcept : text_(&text) {}
+  const std::string& Text() const noexcept { return *text_; }
+
+ private:
+  const std::string* text_;
+};
+
+// One field of a compound value. It never moves while the value lives.
+struct ValueField {
+  const std::string& first;  // the name
+  ValuePtr second;           // the value; null while a reserved slot is unfilled
+};
+
+// The fields of a compound value, read like a map ordered by the bytes of
+// the names: fields sit in a few blocks (usually one, sized when the value
+// is made) beside an array of them in name order, and names given as
+// StaticName are not copied.
+class FieldList {
+ public:
+  class const_iterator {
+   public:
+    using iterator_category = std::bidirectional_iterator_tag;
+    using value_type = ValueField;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const ValueField*;
+    using reference = const ValueField&;
+
+    const_iterator() = default;
+    explicit const_iterator(ValueField* const* at) : at_(at) {}
+    reference operator*() const { return **at_; }
+    pointer operator->() const { return *at_; }
+    const_iterator& operator++() {
+      ++at_;
+      return *this;
+    }
+    const_iterator operator++(int) { return const_iterator(at_++); }
+    const_iterator& operator--() {
+      --at_;
+      return *this;
+    }
+    const_iterator operator--(int) { return const_iterator(at_--); }
+    friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.at_ == b.at_; }
+    friend bool operator!=(const const_iterator& a, const const_iterator& b) { return a.at_ != b.at_; }
+
+   private:
+    ValueField* const* at_ = nullptr;
+  };
+  using iterator = const_iterator;
+  using const_reverse_iterator = std::reverse_iterator<const_iterator>;
+  using value_type = ValueField;
+  using size_type = std::size_t;
+
+  FieldList() = default;
+  FieldList(const FieldList&) = delete;
+  FieldList& operator=(const FieldList&) = delete;
+  ~FieldList();
+
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  const_iterator begin() const noexcept { return const_iterator(order_); }
+  const_iterator end() const noexcept { return const_iterator(order_ + size_); }
+  const_reverse_iterator rbegin() const noexcept { return const_reverse_iterator(end()); }
+  const_reverse_iterator rend() const noexcept { return const_reverse_iterator(begin()); }
+  const_iterator find(std::string_view name) const noexcept {
+    if (size_ > kScan) return FindSorted(name);
+    // A short scan beats a binary search on the few fields of most
+    // structures, and a byte loop a call to memcmp on their short names.
+    for (std::size_t i = 0; i < size_; ++i) {
+      const std::string& candidate = order_[i]->first;
+      if (candidate.size() != name.size()) continue;
+      std::size_t k = 0;
+      while (k < name.size() && candidate[k] == name[k]) ++k;
+      if (k == name.size()) return const_iterator(order_ + i);
+    }
+    return end();
+  }
+  std::size_t count(std::string_view name) const noexcept { return find(name) == end() ? 0 : 1; }
+  // The field's value; throws std::out_of_range when absent, as std::map does.
+  const ValuePtr& at(std::string_view name) const;
+
+  // The slot of a field, made empty when absent. Never moves.
+  ValuePtr* Reserve(std::string_view name);
+  ValuePtr* Reserve(StaticName name);
+  // Room for `fields` fields in one block; only before the first Reserve.
+  void Expect(std::size_t fields) noexcept { expected_ = fields; }
+  // A copy of `text` that lives as long as this list.
+  const std::string& Keep(std::string_view text);
+  // Moves every value into `out`; the fields stay, empty.
+  void ReleaseChildren(std::vector<ValuePtr>& out) noexcept;
+
+ private:
+  struct Block;
+  struct Names;
+  static constexpr std::size_t kScan = 8;
+  const_iterator FindSorted(std::string_view name) const noexcept;
+  std::size_t LowerBound(std::string_view name) const noexcept;
+  ValuePtr* Insert(std::size_t position, const std::string& name);
+
+  Block* block_ = nullptr;        // the newest; its order array covers all fields
+  ValueField** order_ = nullptr;  // that array
+  Names* names_ = nullptr;        // copied names
+  std::size_t size_ = 0;
+  std::size_t expected_ = 0;
+};
+
 // A value with named fields, kept in ascending byte order of their names.
 class CompoundValue : public ContainerValue {
  public:
-  using FieldMap = std::map<std::string, ValuePtr, std::less<>>;
+  using FieldMap = FieldList;
 
-  const std::string& GetName() const noexcept { return name_; }
+  const std::string& GetName() const noexcept { return *name_; }
   const FieldMap& GetFields() const noexcept { return fields_; }
 
   ~CompoundValue() override;
@@ -224,26 +336,37 @@ class CompoundValue : public ContainerValue {
   const ValuePtr* FindSlot(std::string_view name) const noexcept;
 
   // Sets (or replaces) a field. Only while the value is being built.
-  void SetField(const std::string& name, ValuePtr value);
+  void SetField(std::string_view name, ValuePtr value);
+  void SetField(StaticName name, ValuePtr value);
   // The slot of a field, created empty when absent. The address stays valid
   // for the life of the value.
   ValuePtr* ReserveField(std::string_view name);
+  ValuePtr* ReserveField(StaticName name);
+  // Room for `fields` fields in one piece of memory. Only before the first
+  // field is added; a hint, not a limit.
+  void ExpectFields(std::size_t fields) noexcept { fields_.Expect(fields); }
 
  protected:
-  explicit CompoundValue(std::string name) : name_(std::move(name)) {}
+  explicit CompoundValue(std::string_view name, std::size_t fields = 0) : name_(&fields_.Keep(name)) {
+    fields_.Expect(fields);
+  }
+  CompoundValue(StaticName name, std::size_t fields) : name_(&name.Text()) { fields_.Expect(fields); }
   void ReleaseChildren(std::vector<ValuePtr>& out) noexcept override;
 
  private:
-  std::string name_;
-  FieldMap fields_;
+  FieldMap fields_;  // before name_: it may hold the name
+  const std::string* name_;
 };
 
 class StructValue : public CompoundValue {
  public:
-  static std::shared_ptr<StructValue> GetInstance(const std::string& name);
+  static std::shared_ptr<StructValue> GetInstance(std::string_view name);
+  // A structure named by a static text, with room for `fields` fields.
+  static std::shared_ptr<StructValue> GetInstance(StaticName name, std::size_t fields);
   int GetType() const noexcept override { return kStruct; }
   void Accept(ValueVisitor& visitor) const override { visitor.VisitStruct(*this); }
-  explicit StructValue(std::string name) : CompoundValue(std::move(name)) {}
+  explicit StructValue(std::string_view name, std::size_t fields = 0) : CompoundValue(name, fields) {}
+  StructValue(StaticName name, std::size_t fields) : CompoundValue(name, fields) {}
 };
 
 // A structure assembled by a generic tool that has no definition for it. It
@@ -251,9 +374,9 @@ class StructValue : public CompoundValue {
 // code, so the definition check does not insist on its name.
 class DynamicStructValue final : public StructValue {
  public:
-  static std::shared_ptr<DynamicStructValue> GetInstance(const std::string& name);
+  static std::shared_ptr<DynamicStructValue> GetInstance(std::string_view name);
   int GetType() const noexcept override { return kDynamicStruct; }
-  explicit DynamicStructValue(std::string name) : StructValue(std::move(name)) {}
+  explicit DynamicStructValue(std::string_view name) : StructValue(name) {}
 };
 
 // One message carried by an error, with its localised text when the error
@@ -284,7 +407,7 @@ class ErrorValue final : public CompoundValue {
   // shape are skipped.
   std::vector<ErrorMessage> GetMessages() const;
 
-  explicit ErrorValue(std::string id) : CompoundValue(std::move(id)) {}
+  explicit ErrorValue(std::string_view id) : CompoundValue(id, 1) {}
 };
 
 // Present or absent content.
@@ -395,22 +518,20 @@ class ValueSlots {
   const_iterator begin() const noexcept { return const_iterator(this, 0); }
   const_iterator end() const noexcept { return const_iterator(this, size_); }
 
+  ~ValueSlots() { clear(); }
+
   // A new empty slot at the end.
   ValuePtr& emplace_back() {
     const std::size_t block = BlockOf(size_);
     if (block == 0) {
-      if (!first_) first_.reset(new ValuePtr[kFirstBlock]);
+      if (!first_) first_ = NewBlock(kFirstBlock);
     } else if (block > more_.size()) {
-      more_.emplace_back(new ValuePtr[kFirstBlock << block]);
+      more_.push_back(NewBlock(kFirstBlock << block));
     }
     return *Slot(size_++);
   }
   void push_back(ValuePtr value) { emplace_back() = std::move(value); }
-  void clear() noexcept {
-    more_.clear();
-    first_.reset();
-    size_ = 0;
-  }
+  void clear() noexcept;
 
  private:
   static constexpr std::size_t kFirstBlock = 4;
@@ -422,12 +543,16 @@ class ValueSlots {
   }
   ValuePtr* Slot(std::size_t index) const noexcept {
     const std::size_t block = BlockOf(index);
-    ValuePtr* base = block == 0 ? first_.get() : more_[block - 1].get();
+    ValuePtr* base = block == 0 ? first_ : more_[block - 1];
     return &base[index - kFirstBlock * ((std::size_t{1} << block) - 1)];
   }
 
-  std::unique_ptr<ValuePtr[]> first_;              // kFirstBlock slots
-  std::vector<std::unique_ptr<ValuePtr[]>> more_;  // block b at more_[b - 1]
+  // Blocks come from value memory (see value_arena.hpp).
+  static ValuePtr* NewBlock(std::size_t slots);
+  static void DeleteBlock(ValuePtr* block, std::size_t slots) noexcept;
+
+  ValuePtr* first_ = nullptr;                                       // kFirstBlock slots
+  std::vector<ValuePtr*, Detail::ValueAllocator<ValuePtr*>> more_;  // block b at more_[b - 1]
   std::size_t size_ = 0;
 };
 
