@@ -2,9 +2,9 @@
 # The concurrent tests under ThreadSanitizer, in a bounded form: a separate
 # clang++-14 build with -fsanitize=thread in which only these tests and what
 # they link are built: the bindings' concurrency stress, the transport's
-# client, server, road and security tests, and trustd and trustctl against
-# a software TPM (the daemon and the CLI they start are built with
-# ThreadSanitizer too and inherit its options). Fails on any
+# client, server, road and security tests, and trustd (also under faults)
+# and trustctl against a software TPM (the daemon and the CLI they start are
+# built with ThreadSanitizer too and inherit its options). Fails on any
 # ThreadSanitizer report (halt_on_error) and on any test failure.
 #
 # Environment (all optional):
@@ -43,6 +43,7 @@ tests=(
   tests/trustd/store/trustd_store_test
   tests/trustd/tpm/trustd_tpm_test
   tests/trustd/daemon/trustd_daemon_test
+  tests/trustd/daemon/trustd_faults_test
   tests/trustctl/trustctl_test
 )
 targets=(trustd trustctl)

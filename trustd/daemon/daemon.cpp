@@ -55,6 +55,10 @@ int RunDaemon(const Config& config) {
   sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
+  // A write past a file-size limit (LimitFSIZE=) then fails with EFBIG, and
+  // the call that made it with an error, instead of the signal ending the
+  // daemon.
+  ::signal(SIGXFSZ, SIG_IGN);
   // Whatever trustd creates is for its owner only.
   ::umask(0077);
 

@@ -1,6 +1,9 @@
 #include <tovri/http/client.hpp>
 
+#include <sys/socket.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -74,6 +77,19 @@ struct Connection {
 
 class Call;
 
+// Whether an idle kept-alive connection may still carry a call: nothing to
+// read on it, no end and no error. A server closing an idle connection
+// sends its end before any request could follow, so this finds most of
+// them before a request is written into a connection that is gone.
+bool StillOpen(Connection& connection) {
+  char byte;
+  const ssize_t got = ::recv(connection.lowest().socket().native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+  beast::error_code ec;
+  connection.lowest().socket().close(ec);
+  return false;
+}
+
 // What the client and its calls share.
 struct State {
   explicit State(ClientOptions o) : ioc(std::make_shared<net::io_context>()), options(std::move(o)) {}
@@ -105,13 +121,15 @@ class Call : public std::enable_shared_from_this<Call> {
     {
       std::lock_guard<std::mutex> lock(state_->mutex);
       if (state_->closing) return false;
-      if (!state_->idle.empty()) {
-        connection_ = std::move(state_->idle.back());
+      while (!state_->idle.empty() && !connection_) {
+        std::unique_ptr<Connection> idle = std::move(state_->idle.back());
         state_->idle.pop_back();
-        reused_ = true;
-      } else {
-        connection_ = std::make_unique<Connection>(*state_->ioc, state_->tls.get());
+        if (StillOpen(*idle)) {
+          connection_ = std::move(idle);
+          reused_ = true;
+        }
       }
+      if (!connection_) connection_ = std::make_unique<Connection>(*state_->ioc, state_->tls.get());
       // Set before the call is visible to Abort.
       executor_ = connection_->lowest().get_executor();
       state_->active[this] = shared_from_this();
@@ -310,8 +328,13 @@ class Call : public std::enable_shared_from_this<Call> {
     const bool stale = ec == http::error::end_of_stream || ec == net::error::eof ||
                        ec == net::error::connection_reset || ec == net::error::broken_pipe ||
                        ec == net::error::connection_aborted || ec == net::ssl::error::stream_truncated;
-    if (reused_ && !received_ && !retried_ && stale && stage != kConnecting) {
-      // The server closed the kept-alive connection while it was idle.
+    // Resent only when the request was not written whole, so the server
+    // cannot have run it. Once written, a lost connection may have
+    // carried the request to the server (a cut after it, a server killed
+    // mid-call): resending could run a create twice, so the caller hears
+    // that the connection was lost. Idle connections the server closed
+    // are mostly weeded out before sending (StillOpen).
+    if (reused_ && !received_ && !retried_ && stale && stage == kSending) {
       retried_ = true;
       reused_ = false;
       Discard();

@@ -30,11 +30,13 @@ bool DaemonProcess::Start(std::chrono::milliseconds timeout) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 2, logFile_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  std::vector<std::string> args = {TrustdPath(), "--config", config_};
+  std::vector<std::string> args = wrapper_;
+  for (const char* arg : {TrustdPath(), "--config"}) args.emplace_back(arg);
+  args.push_back(config_);
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
-  const bool spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+  const bool spawned = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
   if (!spawned) {
     pid_ = -1;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace Trustd {
 namespace Testing {
@@ -21,11 +22,17 @@ class DaemonProcess {
   DaemonProcess(const DaemonProcess&) = delete;
   DaemonProcess& operator=(const DaemonProcess&) = delete;
 
+  // A command that runs trustd in its place: the wrapper's arguments, then
+  // trustd's command line. It must exec trustd (so the child's pid is
+  // trustd's), as `unshare -m sh -c '...; exec "$@"' sh` does.
+  void Wrap(std::vector<std::string> wrapper) { wrapper_ = std::move(wrapper); }
+
   // Starts trustd and waits (bounded) until it listens. False when it
   // exited first or never said so; ExitStatus() then tells how it ended.
   bool Start(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   std::uint16_t Port() const { return port_; }
   bool Running() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
 
   void Signal(int signal) const;
   // Waits for the daemon to exit (or takes the status of the one that
@@ -41,6 +48,7 @@ class DaemonProcess {
  private:
   std::string config_;
   std::string logFile_;
+  std::vector<std::string> wrapper_;
   pid_t pid_ = -1;
   int exitStatus_ = -1;
   std::uint16_t port_ = 0;

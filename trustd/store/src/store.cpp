@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -299,7 +301,7 @@ class Store::Impl {
   StoreResult<Done> Exec(const char* sql) {
     char* error = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) == SQLITE_OK) return Ok();
-    std::string message = "database " + path_ + ": " + (error ? error : sqlite3_errmsg(db_));
+    std::string message = "database " + path_ + ": " + (error ? error : sqlite3_errmsg(db_)) + SystemCause();
     sqlite3_free(error);
     return Fail<Done>(Kind::kFailed, std::move(message));
   }
@@ -310,8 +312,34 @@ class Store::Impl {
     const int code = sqlite3_extended_errcode(db_);
     if (code == SQLITE_CONSTRAINT_PRIMARYKEY || code == SQLITE_CONSTRAINT_UNIQUE)
       return {Kind::kAlreadyExists, what + " already exists"};
-    return {Kind::kFailed, what + ": database " + path_ + ": " + sqlite3_errmsg(db_)};
+    return {Kind::kFailed, what + ": database " + path_ + ": " + sqlite3_errmsg(db_) + SystemCause()};
   }
+
+  // Why a file operation failed, found by looking at the files: SQLite
+  // says "disk I/O error" for a read-only file and a failing disk alike,
+  // and keeps no errno of a failed write. Empty when nothing is found (or
+  // the failure did not come from a file).
+  std::string SystemCause() const {
+    const int primary = sqlite3_extended_errcode(db_) & 0xff;
+    if (primary != SQLITE_IOERR && primary != SQLITE_CANTOPEN && primary != SQLITE_FULL &&
+        primary != SQLITE_READONLY)
+      return "";
+    const std::string directory = path_.substr(0, path_.find_last_of('/') + 1);
+    for (const std::string& file :
+         {path_, path_ + "-wal", directory.empty() ? std::string(".") : directory}) {
+      if (::access(file.c_str(), W_OK) != 0 && errno != ENOENT) return " (" + file + ": " + ErrnoText() + ")";
+    }
+    struct statvfs space {};
+    if (::statvfs(directory.empty() ? "." : directory.c_str(), &space) == 0 && space.f_bavail == 0)
+      return " (the file system holding it is full)";
+    // A write past the process's file-size limit fails with EFBIG, which
+    // SQLite reports as an I/O error too.
+    struct rlimit size {};
+    if (::getrlimit(RLIMIT_FSIZE, &size) == 0 && size.rlim_cur != RLIM_INFINITY)
+      return " (the file size limit of the process is " + std::to_string(size.rlim_cur) + " bytes)";
+    return "";
+  }
+
   template <class T>
   StoreResult<T> Failed(const std::string& what) const {
     return StoreResult<T>::Failure(LastError(what));

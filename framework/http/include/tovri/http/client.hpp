@@ -47,8 +47,10 @@ struct ClientOptions {
 //    deadline;
 //  - "com.corvane.tovri.std.errors.internal_server_error" with message
 //    "tovri.http.malformed.answer": the answer could not be read.
-// A call that fails on a reused connection before any answer arrived (the
-// server closed it while idle) is sent once more on a new connection.
+// A kept-alive connection the server closed while idle is left before a
+// call is sent on it; a call whose request could not be written whole on a
+// reused connection is sent once more on a new one. A call whose request
+// was written is never resent (the server may have run it).
 //
 // Answers (progress reports and the final one) run on the client's I/O
 // threads, those of one call in order on one of them; only a call made
