@@ -26,6 +26,7 @@ class DaemonProcess {
   bool Start(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   std::uint16_t Port() const { return port_; }
   bool Running() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
 
   void Signal(int signal) const;
   // Waits for the daemon to exit (or takes the status of the one that
