@@ -106,8 +106,16 @@ class FuzzServer {
 // the bound, and whether it ended with a reset.
 struct HttpExchange {
   std::string received;
+  bool connected = false;
   bool closed = false;
   bool reset = false;
+  long long milliseconds = 0;
+
+  std::string Describe() const {
+    return std::string(connected ? "connected" : "not connected") + (closed ? ", closed" : ", not closed") +
+           (reset ? " by a reset" : "") + " after " + std::to_string(milliseconds) + " ms, received " +
+           Printable(received);
+  }
 };
 
 inline HttpExchange ExchangeBytes(std::uint16_t port, const std::string& bytes,
@@ -123,7 +131,9 @@ inline HttpExchange ExchangeBytes(std::uint16_t port, const std::string& bytes,
     ::close(fd);
     return result;
   }
-  const auto deadline = std::chrono::steady_clock::now() + bound;
+  result.connected = true;
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + bound;
   std::size_t sent = 0;
   bool writing = true;
   for (;;) {
@@ -157,6 +167,8 @@ inline HttpExchange ExchangeBytes(std::uint16_t port, const std::string& bytes,
     }
   }
   ::close(fd);
+  result.milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
   return result;
 }
 
@@ -206,15 +218,24 @@ inline void CheckHttpRequestCase(const std::uint8_t* data, std::size_t size, Ver
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   // Far above the server's timeouts (0.5 s each, 1 s linger).
   const HttpExchange got = ExchangeBytes(server.port(), bytes, std::chrono::seconds(10));
-  verdict.Require(got.closed, "the server answers and closes in time", Printable(got.received));
+  verdict.Require(got.closed, "the server answers and closes in time", got.Describe());
   int count = 0;
   std::string why;
   verdict.Require(WellFormedResponses(got.received, got.reset, count, why),
                   "the server sends well-formed HTTP responses", why + " in " + Printable(got.received, 400));
+  // A second try only after a connection that failed as a whole: a loopback
+  // connect now and then meets the server's TIME_WAIT of an earlier
+  // connection on the same port pair. Both attempts are reported.
   const std::string health = "GET /v1/health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-  const HttpExchange after = ExchangeBytes(server.port(), health, std::chrono::seconds(10));
-  verdict.Require(after.received.rfind("HTTP/1.1 200 ", 0) == 0, "a good request is still answered",
-                  Printable(after.received));
+  const auto answered = [](const HttpExchange& e) { return e.received.rfind("HTTP/1.1 200 ", 0) == 0; };
+  const HttpExchange first = ExchangeBytes(server.port(), health, std::chrono::seconds(10));
+  if (!answered(first)) {
+    const bool retry = !first.connected || (first.received.empty() && first.reset);
+    const HttpExchange second =
+        retry ? ExchangeBytes(server.port(), health, std::chrono::seconds(10)) : first;
+    verdict.Require(answered(second), "a good request is still answered",
+                    "first: " + first.Describe() + (retry ? "; again: " + second.Describe() : std::string()));
+  }
   if (!verdict.Passed()) verdict.Note("input: " + Printable(bytes, 400));
 }
 
