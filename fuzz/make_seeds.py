@@ -380,6 +380,56 @@ TRUSTD_INPUT = {
     "deep": "[" * 40 + "]" * 40,
     "token": "eyJhbGciOiJFUzI1NiJ9.eyJzdWIiOiJoIn0.c2ln",
     "token-alg-none": "eyJhbGciOiJub25lIn0.eyJzdWIiOiJoIn0.c2ln",
+    # The bearer token file, as the transport reads it.
+    "token-file": "# principals\n\nsha256:" + "ab" * 32 + " alice admin\r\nsha256:" + "CD" * 32
+    + "\tbob  reader,admin\n",
+    "token-file-unknown-role": "sha256:" + "01" * 32 + " carol auditor\n",
+    "token-file-twice": ("sha256:" + "ef" * 32 + " dave reader\n") * 2,
+    "token-file-short-hash": "sha256:abc eve admin\n",
+    "token-file-empty-role": "sha256:" + "23" * 32 + " frank admin,\n",
+}
+
+
+# --- http_request: the bytes a client sends to the server on one connection ----
+HTTP_TOKEN = "fuzz-token-0c9e"  # DralFuzz::kHttpFuzzToken; its hash is in the server's token file
+HTTP_ECHO = "/v1/com.example.fuzz/echo"
+LOSSLESS_TYPE = "application/vnd.tovri.lossless+json"
+
+
+def http_request(body, content_type="application/json", token=True, extra="", path=HTTP_ECHO, chunked=False):
+    head = f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: {content_type}\r\n"
+    if token:
+        head += f"Authorization: Bearer {HTTP_TOKEN}\r\n"
+    head += extra
+    if chunked:
+        half = len(body) // 2
+        pieces = [body[:half], body[half:]]
+        return head + "Transfer-Encoding: chunked\r\n\r\n" + "".join(
+            f"{len(p):x}\r\n{p}\r\n" for p in pieces if p) + "0\r\n\r\n"
+    return head + f"Content-Length: {len(body.encode())}\r\n\r\n" + body
+
+
+NATURAL_ECHO = '{"input": {"text": "hello"}, "properties": {"p": "v"}}'
+LOSSLESS_ECHO = '{"input": ["struct", "echo_input", 1, "text", "string", "hello"]}'
+HTTP_REQUEST = {
+    "natural": http_request(NATURAL_ECHO),
+    "lossless": http_request(LOSSLESS_ECHO, LOSSLESS_TYPE),
+    "no-token": http_request(NATURAL_ECHO, token=False),
+    "wrong-token": http_request(NATURAL_ECHO, extra="Authorization: Bearer not-the-token\r\n", token=False),
+    "chunked-natural": http_request(NATURAL_ECHO, chunked=True),
+    "chunked-lossless": http_request(LOSSLESS_ECHO, LOSSLESS_TYPE, chunked=True),
+    "pipelined": http_request(NATURAL_ECHO) + http_request(LOSSLESS_ECHO, LOSSLESS_TYPE)
+    + "GET /v1/health HTTP/1.1\r\nHost: x\r\n\r\n",
+    "streaming": http_request(NATURAL_ECHO, extra="Accept: application/x-ndjson\r\n"),
+    "expect-continue": http_request(NATURAL_ECHO, extra="Expect: 100-continue\r\n"),
+    "health": "GET /v1/health HTTP/1.1\r\nHost: x\r\n\r\n",
+    "discovery": f"GET /v1/services HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer {HTTP_TOKEN}\r\n\r\n",
+    "http10": f"POST {HTTP_ECHO} HTTP/1.0\r\nContent-Type: application/json\r\n"
+    f"Authorization: Bearer {HTTP_TOKEN}\r\nContent-Length: {len(NATURAL_ECHO)}\r\n\r\n{NATURAL_ECHO}",
+    "huge-length": http_request("", extra="Content-Length: 4294967296\r\n").replace("Content-Length: 0\r\n", ""),
+    "bad-length": http_request("", extra="Content-Length: -1\r\n").replace("Content-Length: 0\r\n", ""),
+    "deep": http_request('{"input": {"text": ' + "[" * 2000 + "]" * 2000 + "}}"),
+    "unknown-operation": http_request(NATURAL_ECHO, path="/v1/com.example.fuzz/nope"),
 }
 
 
@@ -403,4 +453,5 @@ if __name__ == "__main__":
     write("lossless_json", LOSSLESS)
     write("eventlog", EVENTLOG)
     write("trustd_input", TRUSTD_INPUT)
+    write("http_request", HTTP_REQUEST)
     road_dictionary()

@@ -7,7 +7,7 @@
 # dependencies are missing (as root, or through sudo).
 #
 #   fuzz/run.sh [seconds-per-target] [target...]     targets: format primitive check road natural_json lossless_json eventlog
-#                                                    trustd_input
+#                                                    trustd_input http_request
 #
 # Environment (all optional):
 #   DRAL_FUZZ_BUILD_DIR  build directory                      (default <repo>/build-fuzz)
@@ -28,11 +28,11 @@ jobs=${DRAL_FUZZ_JOBS:-$(nproc)}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
-  echo "usage: fuzz/run.sh [seconds-per-target] [format|primitive|check|road|natural_json|lossless_json|eventlog|trustd_input...]" >&2
+  echo "usage: fuzz/run.sh [seconds-per-target] [format|primitive|check|road|natural_json|lossless_json|eventlog|trustd_input|http_request...]" >&2
   exit 2
 fi
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(format primitive check road natural_json lossless_json eventlog trustd_input)
+[ ${#targets[@]} -gt 0 ] || targets=(format primitive check road natural_json lossless_json eventlog trustd_input http_request)
 export ASAN_OPTIONS=${ASAN_OPTIONS-malloc_context_size=4}
 
 # The whole project is configured, trustd and trustctl included.

@@ -13,13 +13,14 @@
 
 #include "check_properties.hpp"
 #include "eventlog_properties.hpp"
-#include "trustd_input_properties.hpp"
 #include "format_properties.hpp"
+#include "http_request_properties.hpp"
 #include "lossless_json_properties.hpp"
 #include "natural_json_properties.hpp"
 #include "primitive_properties.hpp"
 #include "road_properties.hpp"
 #include "support/test_support.hpp"
+#include "trustd_input_properties.hpp"
 
 namespace {
 
@@ -91,5 +92,6 @@ TEST(FuzzCorpusReplay, LosslessJson) {
 
 TEST(FuzzCorpusReplay, EventLog) { Replay("eventlog", &DralFuzz::CheckEventLogCase); }
 TEST(FuzzCorpusReplay, TrustdInput) { Replay("trustd_input", &DralFuzz::CheckTrustdInputCase); }
+TEST(FuzzCorpusReplay, HttpRequest) { Replay("http_request", &DralFuzz::CheckHttpRequestCase); }
 
 }  // namespace

@@ -117,6 +117,7 @@ class Trustctl : public ::testing::Test {
                           TRUSTCTL_EXECUTABLE;
     for (const auto& arg : args) command += " " + Quote(arg);
     command += " <" + base + ".in >" + base + ".out 2>" + base + ".err";
+    commandLines_ += command + "\n";
     CtlRun run;
     run.status = Trustd::Testing::Shell(command);
     run.out = Read(base + ".out");
@@ -148,12 +149,14 @@ class Trustctl : public ::testing::Test {
   }
 
   // Whatever a test did, no secret it used may show in any output of
-  // trustctl or in trustd's log.
+  // trustctl, in trustd's log, or on a command line (where other users
+  // would see it).
   void TearDown() override {
     const std::string log = daemon_->Log();
     for (const char* secret : {kKdk, kClientSecret, kAdminToken, kReaderToken}) {
       EXPECT_EQ(everything_.find(secret), std::string::npos) << secret;
       EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+      EXPECT_EQ(commandLines_.find(secret), std::string::npos) << secret;
     }
   }
 
@@ -163,6 +166,7 @@ class Trustctl : public ::testing::Test {
   static std::string* ca_;
   static DaemonProcess* daemon_;
   static std::string everything_;
+  static std::string commandLines_;
 };
 Swtpm* Trustctl::swtpm_ = nullptr;
 Trustd::Testing::TempDir* Trustctl::dir_ = nullptr;
@@ -170,6 +174,7 @@ std::string* Trustctl::root_ = nullptr;
 std::string* Trustctl::ca_ = nullptr;
 DaemonProcess* Trustctl::daemon_ = nullptr;
 std::string Trustctl::everything_;
+std::string Trustctl::commandLines_;
 
 // Every command once for people and once as JSON, against golden files.
 // The session creates what it lists and deletes it again.

@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -42,10 +44,22 @@ void DescribeTpm(Host::TpmEntry& entry, const std::string& tcti) {
   }
 }
 
+// The store key, key derivation keys and client secrets pass through this
+// process's memory: no core dump may hold them, and no other process of the
+// same user may attach to read them (which a dumpable process allows).
+void ProtectSecretsInMemory() {
+  const rlimit none{0, 0};
+  if (::setrlimit(RLIMIT_CORE, &none) != 0)
+    Log::Warning("trustd", std::string("cannot turn core dumps off: ") + std::strerror(errno));
+  if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0)
+    Log::Warning("trustd", std::string("cannot make the process undumpable: ") + std::strerror(errno));
+}
+
 }  // namespace
 
 int RunDaemon(const Config& config) {
   Log::SetLevel(config.logLevel);
+  ProtectSecretsInMemory();
   // Signals are taken by sigwait below, on this thread only: block them
   // before any other thread exists so that every thread inherits the mask.
   sigset_t signals;

@@ -126,6 +126,75 @@ bool Matches(const std::string& pattern, std::string_view service, std::string_v
 
 }  // namespace
 
+bool ParseTokenFile(std::string_view text, const std::string& tokenFile, const RoleMap& roles,
+                    std::vector<TokenEntry>& entries, std::string& error) {
+  std::set<std::array<unsigned char, 32>> seen;
+  std::size_t lineNumber = 0;
+  bool ok = true;
+  for (std::size_t start = 0; ok && start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    ++lineNumber;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const auto words = Words(line);
+    if (words.empty() || words.front().front() == '#') continue;
+    const std::string where = "token file " + tokenFile + " line " + std::to_string(lineNumber) + ": ";
+    const std::string_view prefix(kHashPrefix);
+    if (words.size() != 3) {
+      error = where + "expected \"sha256:<64 hex digits> <principal> <role>[,<role>...]\"";
+      ok = false;
+      break;
+    }
+    const std::string_view hash = words[0];
+    bool hex = hash.size() == prefix.size() + 64 && hash.substr(0, prefix.size()) == prefix;
+    for (std::size_t i = prefix.size(); hex && i < hash.size(); ++i) hex = IsHex(hash[i]);
+    if (!hex) {
+      error = where + "the first word is not sha256: followed by 64 hex digits";
+      ok = false;
+      break;
+    }
+    TokenEntry entry;
+    const std::string digits(hash.substr(prefix.size()));
+    std::size_t decoded = 0;
+    if (OPENSSL_hexstr2buf_ex(entry.hash.data(), entry.hash.size(), &decoded, digits.c_str(), '\0') != 1 ||
+        decoded != entry.hash.size()) {
+      error = where + "the first word is not sha256: followed by 64 hex digits";
+      ok = false;
+      break;
+    }
+    if (!IsName(words[1])) {
+      error = where + "the principal is not a plain word";
+      ok = false;
+      break;
+    }
+    entry.principal.name = std::string(words[1]);
+    std::string_view list = words[2];
+    while (ok) {
+      const std::size_t comma = list.find(',');
+      const std::string role(list.substr(0, comma));
+      if (role.empty()) {
+        error = where + "an empty role";
+        ok = false;
+      } else if (roles.count(role) == 0) {
+        error = where + "the role \"" + role + "\" is not in the role list";
+        ok = false;
+      } else {
+        entry.principal.roles.push_back(role);
+      }
+      if (comma == std::string_view::npos) break;
+      list.remove_prefix(comma + 1);
+    }
+    if (ok && !seen.insert(entry.hash).second) {
+      error = where + "the same token hash is listed twice";
+      ok = false;
+    }
+    if (ok) entries.push_back(std::move(entry));
+  }
+  return ok;
+}
+
 bool Gate::Load(const std::string& tokenFile, const RoleMap& roles, std::string& error) {
   auto table = std::make_shared<Table>();
   table->roles = roles;
@@ -150,71 +219,8 @@ bool Gate::Load(const std::string& tokenFile, const RoleMap& roles, std::string&
   }
   std::string text;
   if (!ReadSecretFile(tokenFile, text, error)) return false;
-  std::set<std::array<unsigned char, 32>> seen;
-  std::size_t lineNumber = 0;
-  bool ok = true;
-  for (std::size_t start = 0; ok && start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line(text.data() + start, end - start);
-    start = end + 1;
-    ++lineNumber;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const auto words = Words(line);
-    if (words.empty() || words.front().front() == '#') continue;
-    const std::string where = "token file " + tokenFile + " line " + std::to_string(lineNumber) + ": ";
-    const std::string_view prefix(kHashPrefix);
-    if (words.size() != 3) {
-      error = where + "expected \"sha256:<64 hex digits> <principal> <role>[,<role>...]\"";
-      ok = false;
-      break;
-    }
-    const std::string_view hash = words[0];
-    bool hex = hash.size() == prefix.size() + 64 && hash.substr(0, prefix.size()) == prefix;
-    for (std::size_t i = prefix.size(); hex && i < hash.size(); ++i) hex = IsHex(hash[i]);
-    if (!hex) {
-      error = where + "the first word is not sha256: followed by 64 hex digits";
-      ok = false;
-      break;
-    }
-    Entry entry;
-    const std::string digits(hash.substr(prefix.size()));
-    std::size_t decoded = 0;
-    if (OPENSSL_hexstr2buf_ex(entry.hash.data(), entry.hash.size(), &decoded, digits.c_str(), '\0') != 1 ||
-        decoded != entry.hash.size()) {
-      error = where + "the first word is not sha256: followed by 64 hex digits";
-      ok = false;
-      break;
-    }
-    if (!IsName(words[1])) {
-      error = where + "the principal is not a plain word";
-      ok = false;
-      break;
-    }
-    entry.principal.name = std::string(words[1]);
-    std::string_view list = words[2];
-    while (ok) {
-      const std::size_t comma = list.find(',');
-      const std::string role(list.substr(0, comma));
-      if (role.empty()) {
-        error = where + "an empty role";
-        ok = false;
-      } else if (table->roles.count(role) == 0) {
-        error = where + "the role \"" + role + "\" is not in the role list";
-        ok = false;
-      } else {
-        entry.principal.roles.push_back(role);
-      }
-      if (comma == std::string_view::npos) break;
-      list.remove_prefix(comma + 1);
-    }
-    if (ok && !seen.insert(entry.hash).second) {
-      error = where + "the same token hash is listed twice";
-      ok = false;
-    }
-    if (ok) table->entries.push_back(std::move(entry));
-  }
-  OPENSSL_cleanse(&text[0], text.size());
+  const bool ok = ParseTokenFile(text, tokenFile, table->roles, table->entries, error);
+  if (!text.empty()) OPENSSL_cleanse(&text[0], text.size());
   if (ok) std::atomic_store(&table_, std::shared_ptr<const Table>(std::move(table)));
   return ok;
 }

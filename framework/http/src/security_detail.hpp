@@ -23,6 +23,19 @@ struct Principal {
   std::vector<std::string> roles;
 };
 
+// One line of a token file: the hash of a token and whom it stands for.
+struct TokenEntry {
+  std::array<unsigned char, 32> hash;
+  Principal principal;
+};
+
+// The lines of a token file's text (read from `tokenFile`, which errors
+// name) against the roles in force. False, with `error` naming the line and
+// the fault (never a token or hash), on a malformed line, an unknown role
+// or a hash listed twice.
+bool ParseTokenFile(std::string_view text, const std::string& tokenFile, const RoleMap& roles,
+                    std::vector<TokenEntry>& entries, std::string& error);
+
 // Decides, before routing, whether a request may go on. Without a token
 // file every request may; with one, every path but health needs a known
 // token, and a call needs a role allowing it.
@@ -45,10 +58,7 @@ class Gate {
                 std::shared_ptr<const Principal>& who) const;
 
  private:
-  struct Entry {
-    std::array<unsigned char, 32> hash;
-    Principal principal;
-  };
+  using Entry = TokenEntry;
   struct Table {
     bool enabled = false;
     std::vector<Entry> entries;

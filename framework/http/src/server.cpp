@@ -54,6 +54,19 @@ std::string MediaType(beast::string_view contentType) {
   return type;
 }
 
+// How long a connection stays after a refusal sent before its request was
+// read whole.
+constexpr std::chrono::seconds kLingerTime{1};
+
+// A request the parser refused as not HTTP (a bad start line, field, length
+// or chunk) rather than a connection that ended, failed or timed out: it is
+// answered with 400 instead of a silent close.
+bool IsMalformed(const beast::error_code& ec) {
+  if (!ec || ec.category() != http::make_error_code(http::error::bad_method).category()) return false;
+  return ec.value() >= static_cast<int>(http::error::bad_line_ending) &&
+         ec.value() <= static_cast<int>(http::error::multiple_content_length);
+}
+
 class SessionBase {
  public:
   virtual ~SessionBase() = default;
@@ -162,12 +175,17 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
 
   // After a refusal whose request was not read whole: stop sending, then
   // take in what the client still sends for a moment before closing, so
-  // that the refusal is not lost to a reset.
+  // that the refusal is not lost to a reset. The moment is one deadline for
+  // the whole linger: a client that keeps sending must not keep the
+  // connection (and its place) for ever.
   void Linger() {
     if (closed_) return;
-    beast::error_code ec;
-    lowest().socket().shutdown(tcp::socket::shutdown_send, ec);
-    lowest().expires_after(std::chrono::seconds(1));
+    if (!lingering_) {
+      lingering_ = true;
+      beast::error_code ec;
+      lowest().socket().shutdown(tcp::socket::shutdown_send, ec);
+      lowest().expires_after(kLingerTime);
+    }
     buffer_.clear();
     lowest().async_read_some(buffer_.prepare(4096),
                              [self = this->shared_from_this()](beast::error_code e, std::size_t) {
@@ -204,6 +222,10 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
     if (ec == http::error::body_limit) {
       return Reject(http::status::payload_too_large, kInvalidArgumentId, "request body too large");
     }
+    if (IsMalformed(ec)) {
+      security_.Begin("-", "-");
+      return Reject(http::status::bad_request, kInvalidArgumentId, "malformed request: " + ec.message());
+    }
     if (ec) return Shutdown();
     lowest().expires_after(options().bodyTimeout);
     const auto& header = parser_->get();
@@ -228,6 +250,9 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
   void OnRequest(beast::error_code ec, std::size_t) {
     if (ec == http::error::body_limit) {
       return Reject(http::status::payload_too_large, kInvalidArgumentId, "request body too large");
+    }
+    if (IsMalformed(ec)) {
+      return Reject(http::status::bad_request, kInvalidArgumentId, "malformed request: " + ec.message());
     }
     if (ec) return Shutdown();
     lowest().expires_never();
@@ -581,6 +606,7 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
   bool writing_ = false;
   bool finishAfterWrites_ = false;
   bool linger_ = false;
+  bool lingering_ = false;
   bool closed_ = false;
 };
 

@@ -3,6 +3,7 @@
 // through the generated stubs, as trustctl and any application call it.
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,10 +12,12 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -638,6 +641,41 @@ TEST_F(TrustdDaemon, RefusesToStartOnWhatItCannotTrust) {
     ASSERT_EQ(::chmod(tokens_.c_str(), 0644), 0);
     refused("group or others");
   }
+}
+
+// A core dump would hold the store key and the secrets of calls: trustd
+// turns them off whatever limit it inherits. Plain HTTP off loopback is
+// refused unless the configuration allows it.
+TEST_F(TrustdDaemon, KeepsSecretsOutOfCoreDumpsAndPlainHttpOnLoopback) {
+  rlimit inherited{};
+  ASSERT_EQ(::getrlimit(RLIMIT_CORE, &inherited), 0);
+  // Hand trustd the largest limit allowed, so that its own setting shows.
+  const rlimit raised{inherited.rlim_max, inherited.rlim_max};
+  ::setrlimit(RLIMIT_CORE, &raised);
+  const bool started = daemon_->Start();
+  ::setrlimit(RLIMIT_CORE, &inherited);
+  ASSERT_TRUE(started) << daemon_->Log();
+  if (inherited.rlim_max == 0) std::cout << "note: core dumps are off for this test already\n";
+  std::ifstream limits("/proc/" + std::to_string(daemon_->Pid()) + "/limits");
+  std::string line, core;
+  while (std::getline(limits, line)) {
+    if (line.rfind("Max core file size", 0) == 0) core = line;
+  }
+  std::istringstream words(core.substr(std::string("Max core file size").size()));
+  std::string soft, hard;
+  words >> soft >> hard;
+  EXPECT_EQ(soft, "0") << core;
+  EXPECT_EQ(hard, "0") << core;
+  daemon_->Signal(SIGTERM);
+  EXPECT_EQ(daemon_->Wait(), 0);
+
+  // Plain HTTP on every address, not allowed: refused before listening.
+  std::ofstream(root_ + "/plain.json") << "{\"listen\": [{\"address\": \"0.0.0.0\", \"port\": 0}], "
+                                       << "\"state_directory\": \"plain-state\"}\n";
+  DaemonProcess plain(root_ + "/plain.json", root_ + "/plain.log");
+  EXPECT_FALSE(plain.Start(std::chrono::seconds(10)));
+  EXPECT_EQ(plain.Wait(), 1);
+  EXPECT_NE(plain.Log().find("not a loopback address"), std::string::npos) << plain.Log();
 }
 
 }  // namespace
