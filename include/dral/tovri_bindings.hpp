@@ -18,6 +18,7 @@
 #include <tovri/core/stub.hpp>
 #include <tovri/core/type_info.hpp>
 #include <tovri/core/value.hpp>
+#include <tovri/core/value_arena.hpp>
 
 // Framework standard bindings.
 #include <tovri/std/standard_types.hpp>
