@@ -53,8 +53,24 @@ const std::string& kLocalized = *new std::string("localized");
 
 // --- writing ----------------------------------------------------------------
 
+// An enumeration constant's value, one shared value per constant (as the
+// adapters keep them); a text outside the constants gets its own.
+template <class E>
+ValuePtr EnumValue(const E& constant) {
+  static const ValuePtr* const values = [] {
+    std::size_t count = 0;
+    while (E::Strings::values[count]) ++count;
+    auto* table = new ValuePtr[count];
+    for (std::size_t i = 0; i < count; ++i)
+      table[i] = std::make_shared<const StringValue>(E::Strings::values[i]);
+    return table;
+  }();
+  if (constant.IsUnknown() && !constant.text().empty()) return StringValue::GetInstance(constant.text());
+  return values[constant.raw()];
+}
+
 ValuePtr OptionalString(const boost::optional<std::string>& text) {
-  return text ? OptionalValue::GetInstance(StringValue::GetInstance(*text)) : OptionalValue::GetInstance();
+  return text ? OptionalValue::GetInstance(StringValue::GetInstance(*text)) : OptionalValue::Unset();
 }
 
 void WriteBack(const ::Tovri::Data::BaseNative& native, StructValue& out) {
@@ -64,7 +80,7 @@ void WriteBack(const ::Tovri::Data::BaseNative& native, StructValue& out) {
 
 ValuePtr BankValue(const PcrBank& bank) {
   auto value = StructValue::GetInstance(StaticName(kPcrBankName), 2);
-  value->SetField(StaticName(kAlgorithm), StringValue::GetInstance(bank.algorithm.ToString()));
+  value->SetField(StaticName(kAlgorithm), EnumValue(bank.algorithm));
   auto pcrs = ListValue::GetInstance(ListValue::kMapKind);
   for (const auto& pcr : bank.pcrs) {
     auto entry = StructValue::GetInstance(StaticName(kMapEntryName), 2);
@@ -92,19 +108,16 @@ ValuePtr SummaryValue(const Summary& summary) {
   auto value = StructValue::GetInstance(StaticName(kSummaryName), 5);
   value->SetField(StaticName(kProvider), StringValue::GetInstance(summary.provider));
   value->SetField(StaticName(kAvailable), BooleanValue::GetInstance(summary.available));
-  value->SetField(StaticName(kHealth),
-                  summary.health
-                      ? OptionalValue::GetInstance(StringValue::GetInstance(summary.health->ToString()))
-                      : OptionalValue::GetInstance());
+  value->SetField(StaticName(kHealth), summary.health ? OptionalValue::GetInstance(EnumValue(*summary.health))
+                                                      : OptionalValue::Unset());
   auto details = ListValue::GetInstance(ListValue::kListKind);
   for (const auto& message : summary.details) {
     if (!message) return nullptr;
     details->Append(MessageValue(*message));
   }
   value->SetField(StaticName(kDetails), std::move(details));
-  value->SetField(StaticName(kType), summary.type ? OptionalValue::GetInstance(
-                                                        StringValue::GetInstance(summary.type->ToString()))
-                                                  : OptionalValue::GetInstance());
+  value->SetField(StaticName(kType), summary.type ? OptionalValue::GetInstance(EnumValue(*summary.type))
+                                                  : OptionalValue::Unset());
   WriteBack(summary, *value);
   return value;
 }

@@ -30,6 +30,15 @@ const std::string* NativeToValueAdapter::StaticNames(const std::string_view* nam
   return texts;
 }
 
+const ValuePtr* NativeToValueAdapter::EnumerationValues(const char* const* names) {
+  std::size_t count = 0;
+  while (names[count]) ++count;
+  auto* values = new ValuePtr[count];  // never destroyed: shared by every tree
+  // From the heap, not from the arena of the conversion that asks first.
+  for (std::size_t i = 0; i < count; ++i) values[i] = std::make_shared<const StringValue>(names[i]);
+  return values;
+}
+
 const NativeToValueAdapter::MapEntryNames& NativeToValueAdapter::GetMapEntryNames() {
   static const MapEntryNames* const names =
       new MapEntryNames{StaticName(*new std::string("map-entry")), StaticName(*new std::string("key")),

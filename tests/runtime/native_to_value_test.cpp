@@ -63,6 +63,11 @@ TEST_F(NativeToValue, UnsetOptionalsAreUnsetOptionalValuesAndEveryFieldIsPresent
   EXPECT_TRUE(Equal(*fields.at("names"), *List(2, {})));
   EXPECT_TRUE(Equal(*fields.at("pcrs"), *List(3, {})));
   EXPECT_TRUE(Equal(*fields.at("color"), *Str("_UNKNOWN")));
+  // Unset optionals and enumeration constants are shared, immutable values:
+  // a second conversion hands out the same ones.
+  const ValuePtr again = Convert(all);
+  EXPECT_EQ(fields.at("comment"), ::Tovri::Data::OptionalValue::Unset());
+  EXPECT_EQ(fields.at("color"), AsCompound(again).GetFields().at("color"));
   // A union's unset case is an unset optional; its default tag "_UNKNOWN".
   EXPECT_TRUE(Equal(
       *fields.at("provider"),

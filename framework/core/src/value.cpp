@@ -280,6 +280,12 @@ std::shared_ptr<OptionalValue> OptionalValue::GetInstance(ValuePtr content) {
   return optional;
 }
 
+std::shared_ptr<const OptionalValue> OptionalValue::Unset() {
+  static const auto* const instance =
+      new std::shared_ptr<const OptionalValue>(std::make_shared<const OptionalValue>());  // never destroyed
+  return *instance;
+}
+
 OptionalValue::~OptionalValue() { ContainerTeardown::Run(*this); }
 
 void OptionalValue::ReleaseChildren(std::vector<ValuePtr>& out) noexcept {

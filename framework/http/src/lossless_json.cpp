@@ -380,7 +380,7 @@ class Reader {
       return true;
     }
     if (tag == "unset") {
-      *slot = Data::OptionalValue::GetInstance();
+      *slot = Data::OptionalValue::Unset();
       return true;
     }
     if (tag == "optional") {

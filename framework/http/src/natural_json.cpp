@@ -308,7 +308,7 @@ class Reader {
         return Fail(item.path, "tovri.http.natural.field.missing",
                     "the required field \"" + field.first + "\" is missing");
       }
-      structure->SetField(field.first, Data::OptionalValue::GetInstance());
+      structure->SetField(field.first, Data::OptionalValue::Unset());
     }
     // Popped in document order, so the first fault reported is the first in the body.
     std::reverse(stack_.begin() + static_cast<std::ptrdiff_t>(first), stack_.end());

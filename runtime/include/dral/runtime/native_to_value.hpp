@@ -100,6 +100,9 @@ class NativeToValueAdapter {
 
  private:
   static void AppendUnsetField(std::list<BaseMessage>& messages, const std::string& typeName);
+  // String values of an enumeration's wire names (null-terminated list),
+  // never destroyed.
+  static const ValuePtr* EnumerationValues(const char* const* names);
   // Copies of `count` names that are never destroyed.
   static const std::string* StaticNames(const std::string_view* names, std::size_t count);
   struct MapEntryNames {
@@ -206,7 +209,14 @@ void NativeToValueAdapter::StructMethod(const NativeConstPtr& source, const Dest
 template <class T>
 void NativeToValueAdapter::EnumMethod(const NativeConstPtr& source, const Destination& destination, WorkList&,
                                       std::list<BaseMessage>&) {
-  *destination = StringValue::GetInstance(source.As<T>()->ToString());
+  const T& constant = *source.As<T>();
+  if (constant.IsUnknown() && !constant.text().empty()) {
+    *destination = StringValue::GetInstance(constant.text());
+    return;
+  }
+  // The constants' values, made once per enumeration and shared.
+  static const ValuePtr* const values = EnumerationValues(T::Strings::values);
+  *destination = values[constant.raw()];
 }
 
 template <class T>
@@ -219,12 +229,14 @@ template <class X, class Holder>
 void NativeToValueAdapter::OptionalBeginMethod(const NativeConstPtr& source, const Destination& destination,
                                                WorkList& work, std::list<BaseMessage>&) {
   const Holder& holder = *source.As<Holder>();
+  if (!holder) {
+    *destination = OptionalValue::Unset();
+    return;
+  }
   std::shared_ptr<OptionalValue> optional = OptionalValue::GetInstance();
   *destination = optional;
-  if (holder) {
-    const X* content = &*holder;
-    work.push_back(Entry{content, AdaptMethod<X>::Get(content), &optional->value()});
-  }
+  const X* content = &*holder;
+  work.push_back(Entry{content, AdaptMethod<X>::Get(content), &optional->value()});
 }
 
 template <class E, class Container, int Kind>

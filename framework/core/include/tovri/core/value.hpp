@@ -11,7 +11,7 @@
 //
 // Being immutable, the commonest primitives are shared rather than made:
 // GetInstance of void, of a boolean or of an integer in [0, 256) returns
-// one instance per value.
+// one instance per value, and OptionalValue::Unset one unset optional.
 #pragma once
 
 #include <cstddef>
@@ -417,6 +417,9 @@ class OptionalValue final : public ContainerValue {
   static std::shared_ptr<OptionalValue> GetInstance();
   // A set optional holding `content`.
   static std::shared_ptr<OptionalValue> GetInstance(ValuePtr content);
+  // The unset optional, shared like the other immutable instances (for a
+  // tree whose builder knows the optional stays unset).
+  static std::shared_ptr<const OptionalValue> Unset();
 
   ~OptionalValue() override;
 
