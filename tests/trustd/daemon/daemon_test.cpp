@@ -33,6 +33,7 @@
 #include "support/checks.hpp"
 #include "support/swtpm.hpp"
 #include "support/tpm2_eventlog.hpp"
+#include "system_suite.hpp"
 #include "test_pki.hpp"
 
 namespace {
@@ -86,26 +87,10 @@ class Listener {
   int port_ = 0;
 };
 
-class TrustdDaemon : public ::testing::Test {
+class TrustdDaemon : public Trustd::Testing::SystemSuite {
  protected:
-  static void SetUpTestSuite() {
-    swtpm_ = new Swtpm();
-    pkiDir_ = new Trustd::Testing::TempDir();
-    pki_ = new Tovri::HttpTest::TestPki();
-    std::string error;
-    ASSERT_TRUE(Tovri::HttpTest::MakeTestPki(pkiDir_->Path().string(), *pki_, error)) << error;
-  }
-  static void TearDownTestSuite() {
-    delete pki_;
-    delete pkiDir_;
-    delete swtpm_;
-  }
-
   void SetUp() override {
-    ASSERT_EQ(swtpm_->Error(), "");
-    if (!swtpm_->Running()) {
-      ASSERT_TRUE(swtpm_->Restart()) << swtpm_->Error();
-    }
+    ASSERT_NO_FATAL_FAILURE(RequireSwtpm());
     root_ = dir_.Path().string();
     tokens_ = root_ + "/tokens";
     ASSERT_TRUE(
@@ -174,17 +159,11 @@ class TrustdDaemon : public ::testing::Test {
     return spec;
   }
 
-  static Swtpm* swtpm_;
-  static Trustd::Testing::TempDir* pkiDir_;
-  static Tovri::HttpTest::TestPki* pki_;
   Trustd::Testing::TempDir dir_;
   std::string root_;
   std::string tokens_;
   std::unique_ptr<DaemonProcess> daemon_;
 };
-Swtpm* TrustdDaemon::swtpm_ = nullptr;
-Trustd::Testing::TempDir* TrustdDaemon::pkiDir_ = nullptr;
-Tovri::HttpTest::TestPki* TrustdDaemon::pki_ = nullptr;
 
 TEST_F(TrustdDaemon, ServesTheTpmItsKeysAndItsLog) {
   ASSERT_TRUE(daemon_->Start()) << daemon_->Log();

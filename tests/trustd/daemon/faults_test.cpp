@@ -45,6 +45,7 @@
 #include "fault_proxy.hpp"
 #include "support/checks.hpp"
 #include "support/swtpm.hpp"
+#include "system_suite.hpp"
 #include "test_pki.hpp"
 
 namespace {
@@ -296,26 +297,10 @@ std::string IntegrityOf(const std::string& database, pid_t pid = 0) {
 
 // ---- The fixture ------------------------------------------------------------
 
-class TrustdFaults : public ::testing::Test {
+class TrustdFaults : public Trustd::Testing::SystemSuite {
  protected:
-  static void SetUpTestSuite() {
-    swtpm_ = new Swtpm();
-    pkiDir_ = new Trustd::Testing::TempDir();
-    pki_ = new Tovri::HttpTest::TestPki();
-    std::string error;
-    ASSERT_TRUE(Tovri::HttpTest::MakeTestPki(pkiDir_->Path().string(), *pki_, error)) << error;
-  }
-  static void TearDownTestSuite() {
-    delete pki_;
-    delete pkiDir_;
-    delete swtpm_;
-  }
-
   void SetUp() override {
-    ASSERT_EQ(swtpm_->Error(), "");
-    if (!swtpm_->Running()) {
-      ASSERT_TRUE(swtpm_->Restart()) << swtpm_->Error();
-    }
+    ASSERT_NO_FATAL_FAILURE(RequireSwtpm());
     root_ = dir_.Path().string();
     state_ = root_ + "/state";
     ASSERT_TRUE(Tovri::HttpTest::WriteFileWithMode(
@@ -394,17 +379,11 @@ class TrustdFaults : public ::testing::Test {
     RecordProperty("figures", figures);
   }
 
-  static Swtpm* swtpm_;
-  static Trustd::Testing::TempDir* pkiDir_;
-  static Tovri::HttpTest::TestPki* pki_;
   Trustd::Testing::TempDir dir_;
   std::string root_;
   std::string state_;
   std::unique_ptr<DaemonProcess> daemon_;
 };
-Swtpm* TrustdFaults::swtpm_ = nullptr;
-Trustd::Testing::TempDir* TrustdFaults::pkiDir_ = nullptr;
-Tovri::HttpTest::TestPki* TrustdFaults::pki_ = nullptr;
 
 // ---- Faults -----------------------------------------------------------------
 
